@@ -1,0 +1,242 @@
+// The loopback test rig: a real HTTP(S) server playing the platform, a real
+// mosquitto broker, a Paho publisher, and helpers to check what went over the
+// wire. Everything listens on 127.0.0.1 only and is stopped by its destructor.
+#ifndef ZOLVO_TESTS_RIG_H
+#define ZOLVO_TESTS_RIG_H
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace rig {
+
+// ---------------------------------------------------------------- platform
+
+// One part of a multipart/form-data body, in the order it came.
+struct Part {
+    std::string name;
+    std::string filename;     // empty when the part had no filename
+    std::string contentType;  // empty when the part had no Content-Type
+    std::string contents;     // raw bytes
+};
+
+struct RecordedRequest {
+    std::string method;
+    std::string path;         // without query
+    std::string target;       // the request target as it came (path and query)
+    std::vector<std::pair<std::string, std::string>> headers;  // in order, names as sent
+    std::string body;         // raw bytes as received (also for multipart)
+    bool multipart = false;
+    std::vector<Part> parts;  // for multipart requests, every part in order
+
+    // First header of that name (case-insensitive), or "".
+    std::string header(const std::string& name) const;
+    bool hasHeader(const std::string& name) const;
+    // The part of that name, or nullptr.
+    const Part* part(const std::string& name) const;
+};
+
+// What the server answers on one path.
+struct Reply {
+    int status = 200;
+    std::string body;
+    std::string contentType = "application/json;charset=UTF-8";
+    int delayMs = 0;           // wait before answering (also before reading a large body)
+    std::string location;      // with a 3xx status: the Location header
+};
+
+// The ten endpoint paths of the platform.
+extern const char* const kEndpoints[10];
+
+class PlatformServer {
+public:
+    struct Options {
+        bool tls = false;          // HTTPS with a self-signed certificate made at start
+        std::string bindHost = "127.0.0.1";
+        int port = 0;              // 0: a free port
+    };
+    PlatformServer();
+    explicit PlatformServer(Options options);
+    ~PlatformServer();             // stops and joins
+    PlatformServer(const PlatformServer&) = delete;
+    PlatformServer& operator=(const PlatformServer&) = delete;
+
+    int port() const;
+    // "http://127.0.0.1:<port>" or "https://127.0.0.1:<port>"
+    std::string baseUrl() const;
+    // With tls: the PEM certificate file the server uses (for tests that trust it).
+    std::string certFile() const;
+
+    // Replies per path. Every one of the ten endpoints answers by default:
+    // /api/client/init.do with defaultInitReply(broker set by setBroker, or an
+    // unreachable one), every other path with {"code":"0000","msg":"ok","path":"<path>"}.
+    // Paths not among the ten answer 404 with an empty body (and are recorded).
+    void setReply(const std::string& path, const Reply& reply);
+    // A handler that computes the reply from the request (overrides setReply).
+    void setHandler(const std::string& path, std::function<Reply(const RecordedRequest&)> handler);
+    void resetReplies();
+    // Broker named by the default init reply: uri such as "tcp://127.0.0.1:1883", and topic.
+    void setBroker(const std::string& uri, const std::string& topic);
+
+    std::vector<RecordedRequest> requests() const;
+    std::vector<RecordedRequest> requestsTo(const std::string& path) const;
+    size_t requestCount() const;
+    void clearRequests();
+    // Waits until at least n requests in all (or to `path`, if given) were recorded.
+    bool waitForRequests(size_t n, std::chrono::milliseconds timeout,
+                         const std::string& path = std::string()) const;
+
+    // {"code":"0000","msg":"...","data":{prepaymentType, mqttAddress, mqttUsername,
+    // mqttPassword, mqttClientId, mqttTopic, mqttQos, mqttTimeout, mqttConnectTimeout,
+    // mqttKeepAliveInterval, mqttCleanSession, useSslTls, sslTlsVersion}}
+    // with: prepaymentType 1, username "" , password "", clientId "zolvo-test-<n>" (unique per
+    // call), mqttQos 1, mqttTimeout 200 (ms), mqttConnectTimeout 3, mqttKeepAliveInterval 20,
+    // mqttCleanSession 1, useSslTls 0, sslTlsVersion "TLSv1.2".
+    static std::string defaultInitReply(const std::string& brokerUri, const std::string& topic);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// ---------------------------------------------------------------- signatures
+
+// MD5 by OpenSSL's EVP interface (not the library's), 32 upper-case hex digits.
+std::string opensslMd5Hex(const std::string& bytes);
+
+// Splits a signed form text "k=v&…&sign=S" into pairs at "&", each pair at its first "=".
+std::vector<std::pair<std::string, std::string>> parseForm(const std::string& formText);
+
+// Checks the last pair "sign=S" of a signed form text: S must be the upper-case
+// MD5 of everything before "&sign=" followed by "&key=" and `key`.
+bool checkSign(const std::string& formText, const std::string& key);
+
+// Rebuilds the signed form text from multipart fields in order ("k=v&…&sign=S"),
+// leaving out the file part "fileImage".
+std::string formFromParts(const std::vector<Part>& parts);
+
+// ---------------------------------------------------------------- encodings
+// An encoder independent of the library's own layer (Qt's codec tables).
+
+std::string utf8ToGbk(const std::string& utf8);
+std::string gbkToUtf8(const std::string& gbk);
+// Hex dump "C9 C2 41" for readable failure messages.
+std::string hex(const std::string& bytes);
+
+// ---------------------------------------------------------------- broker
+
+class Broker {
+public:
+    struct Options {
+        bool allowAnonymous = true;
+        // Users for a password file (made with mosquitto_passwd); empty: no password file.
+        std::vector<std::pair<std::string, std::string>> users;
+        // Contents of an ACL file; empty: no ACL.
+        std::string acl;
+        int port = 0;  // 0: a free port
+    };
+    Broker();                        // starts at once with default options
+    explicit Broker(Options options);
+    ~Broker();                       // stops by PID, removes its directory
+    Broker(const Broker&) = delete;
+    Broker& operator=(const Broker&) = delete;
+
+    int port() const;
+    std::string uri() const;         // "tcp://127.0.0.1:<port>"
+    bool running() const;
+    // Starts the broker (again) on the same port and waits until it accepts connections.
+    void start();
+    // Stops the broker (SIGTERM, then SIGKILL after 5 s) and waits until it has exited.
+    void stop();
+    void restart();
+    // Rewrites the password file / ACL and restarts, so that new rules apply.
+    void setUsers(const std::vector<std::pair<std::string, std::string>>& users);
+    void setAcl(const std::string& acl);
+    // Everything mosquitto wrote to its log so far.
+    std::string log() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// A Paho C (synchronous) client that publishes test commands.
+class Publisher {
+public:
+    explicit Publisher(const std::string& uri, const std::string& username = std::string(),
+                       const std::string& password = std::string());
+    ~Publisher();
+    Publisher(const Publisher&) = delete;
+    Publisher& operator=(const Publisher&) = delete;
+    // Connects if needed; publishes and waits for completion. Returns false on failure.
+    bool publish(const std::string& topic, const std::string& payload, int qos = 1,
+                 bool retained = false);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// A Paho C (synchronous) subscriber: the rig's own check that a publish arrives.
+class Subscriber {
+public:
+    Subscriber(const std::string& uri, const std::string& topic, int qos = 1);
+    ~Subscriber();
+    Subscriber(const Subscriber&) = delete;
+    Subscriber& operator=(const Subscriber&) = delete;
+    bool connected() const;
+    // Next payload within the time-out, or false.
+    bool receive(std::string& payload, std::chrono::milliseconds timeout);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// ---------------------------------------------------------------- processes and output
+
+// Captures what the process writes to file descriptor 1 or 2 (std::cout, printf,
+// fprintf(stderr)) while the object lives; text() flushes and returns it so far.
+// Safe while other threads write.
+class OutputCapture {
+public:
+    explicit OutputCapture(int fd);  // 1 or 2
+    ~OutputCapture();                // restores the descriptor
+    OutputCapture(const OutputCapture&) = delete;
+    OutputCapture& operator=(const OutputCapture&) = delete;
+    std::string text() const;
+    // Waits until text() contains `needle`.
+    bool waitFor(const std::string& needle, std::chrono::milliseconds timeout) const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// A temporary directory removed with everything in it by the destructor.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    // Writes a file inside and returns its full path.
+    std::string write(const std::string& name, const std::string& contents) const;
+
+private:
+    std::string path_;
+};
+
+// A loopback port on which nothing listens.
+int closedPort();
+// Polls `condition` every 10 ms until it holds or the time-out passes.
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
+
+}  // namespace rig
+
+#endif  // ZOLVO_TESTS_RIG_H

@@ -1,0 +1,95 @@
+// Public interface of the ZOLVO parking-platform client library.
+//
+// A car park's charging software registers a callback (an object derived from
+// zolvo_sdk::CommandInterface, or a plain CallBackFun), calls
+// zolvo_sdk::ZOLVOSDK::init once, and then reports vehicles and orders with the
+// static request functions. Every function returns a JSON text: either the
+// platform's reply body as it arrived, or a {"code":"…","msg":"…"} text that the
+// library makes up itself. Texts are passed in the ANSI code page (GBK); the
+// library's own messages are GBK bytes as well.
+#ifndef ZOLVO_SDK_ZOLVO_SDK_H
+#define ZOLVO_SDK_ZOLVO_SDK_H
+
+#include <string>
+
+#if defined(_WIN32)
+#  if defined(ZOLVO_SDK_BUILDING)
+#    define ZOLVO_SDK_API __declspec(dllexport)
+#  else
+#    define ZOLVO_SDK_API __declspec(dllimport)
+#  endif
+#else
+#  define ZOLVO_SDK_API __attribute__((visibility("default")))
+#endif
+
+// Receives each non-empty command payload, NUL-terminated, at most 1023 bytes.
+// The text is valid only during the call.
+typedef void (*CallBackFun)(const char*);
+
+namespace zolvo_sdk {
+
+// Platform commands arrive on the library's MQTT thread as calls of these
+// functions. The default bodies write one line to standard output. An object
+// handed to ZOLVOSDK::setCommandInterface belongs to the library from then on.
+class ZOLVO_SDK_API CommandInterface {
+public:
+    CommandInterface();
+    virtual ~CommandInterface();
+
+    // "prePay"
+    virtual void queryOrder(std::string parkCode, std::string orderId, std::string carNumber);
+    // "qrCodePay"
+    virtual void scanQrCodePay(std::string parkCode, std::string sysCode, std::string channel,
+                               std::string scanNumber, std::string orderId, std::string carNumber,
+                               int tempCar);
+    // "qrCodeEntry"
+    virtual void scanQrEntry(std::string parkCode, std::string sysCode, std::string channel,
+                             std::string carNumber, std::string scanNumber);
+    // "payNotice"
+    virtual void noticeOfPaymentResult(std::string orderId, std::string carNumber, int payStatus,
+                                       int payAmount, int duration, std::string inTime,
+                                       std::string outTime, std::string payTime, int payMethod,
+                                       std::string parkCode);
+};
+
+// The request class. It has no data; destroying an object of it tears the
+// library's global state down for the rest of the process.
+class ZOLVO_SDK_API ZOLVOSDK {
+public:
+    ZOLVOSDK();
+    ~ZOLVOSDK();
+    ZOLVOSDK& operator=(const ZOLVOSDK&);
+
+    // Registers the car park with the platform at `url` (the built-in platform
+    // address when empty) and starts the command channel.
+    static std::string init(std::string manufacturer, std::string parkCode, std::string sysCode,
+                            std::string channelNumber, std::string key, std::string url);
+    static void unInit();
+    static void setCallBackFun(CallBackFun fn);
+    static void setCommandInterface(CommandInterface* object);
+
+    static std::string entry(std::string carNumber, std::string inTime, std::string orderId,
+                             std::string filePath, int entryType, std::string scanNumber);
+    static std::string leave(std::string carNumber, std::string outTime, std::string orderId,
+                             long duration, int orderAmount, std::string filePath, int outType,
+                             std::string scanNumber);
+    static std::string finish(std::string orderId, std::string carNumber, std::string finishTime);
+    static std::string freeCar(std::string carNumber, std::string startTime, std::string endTime,
+                               std::string remarks, bool delFlag);
+
+    static std::string pushOrder(std::string orderId, std::string carNumber, std::string inTime,
+                                 std::string inChannel, std::string outTime, std::string outChannel,
+                                 long duration, int orderAmount);
+    static std::string queryOrder(std::string orderId);
+    static std::string scanningOrder(std::string scanNumber, std::string orderId,
+                                     std::string carNumber, std::string inTime,
+                                     std::string inChannel, std::string outTime,
+                                     std::string outChannel, long duration, int orderAmount);
+    static std::string suppOrder(std::string carNumber, std::string startTime, std::string endTime,
+                                 std::string orderId, long duration, int orderAmount);
+    static std::string uploadFile(std::string orderId, std::string filePath, std::string attType);
+};
+
+}  // namespace zolvo_sdk
+
+#endif  // ZOLVO_SDK_ZOLVO_SDK_H

@@ -1,0 +1,2 @@
+// ANSI code page layer (placeholder).
+#include "codepage.h"

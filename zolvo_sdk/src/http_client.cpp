@@ -1,0 +1,2 @@
+// HTTP transport (placeholder).
+#include "http_client.h"

@@ -1,0 +1,2 @@
+// MD5, signing and nonce (placeholder).
+#include "md5.h"
