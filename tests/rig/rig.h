@@ -28,7 +28,9 @@ struct RecordedRequest {
     std::string method;
     std::string path;         // without query
     std::string target;       // the request target as it came (path and query)
-    std::vector<std::pair<std::string, std::string>> headers;  // in order, names as sent
+    // Names as sent. The HTTP server groups the lines by name (case-insensitive name
+    // order); lines of one name keep the order in which they came.
+    std::vector<std::pair<std::string, std::string>> headers;
     std::string body;         // raw bytes as received (also for multipart)
     bool multipart = false;
     std::vector<Part> parts;  // for multipart requests, every part in order
@@ -81,6 +83,9 @@ public:
     void resetReplies();
     // Broker named by the default init reply: uri such as "tcp://127.0.0.1:1883", and topic.
     void setBroker(const std::string& uri, const std::string& topic);
+    // Called on the server's thread with every request once it is recorded, and the
+    // reply it is about to get (the standalone platform program prints a line).
+    void setRequestLogger(std::function<void(const RecordedRequest&, const Reply&)> logger);
 
     std::vector<RecordedRequest> requests() const;
     std::vector<RecordedRequest> requestsTo(const std::string& path) const;

@@ -1,16 +1,347 @@
-// The request road and the nine request functions (placeholder).
+// The request road and the nine request functions.
+//
+// Every request function except init runs the same road: the initialised
+// test, its argument tests in order, the form text of its keys, the signature
+// over the ANSI (GBK) text, the UTF-8 conversion where the platform expects
+// UTF-8, one transport operation, and the reply returned unchanged. The
+// functions below only declare their pieces; runRequest() is the road.
+#include <cstdint>
+#include <initializer_list>
+#include <iostream>
+#include <string>
+#include <utility>
+
+#include "codepage.h"
+#include "http_client.h"
+#include "md5.h"
 #include "sdk_state.h"
+#include "text_util.h"
 
 namespace zolvo_sdk {
+namespace {
 
-std::string ZOLVOSDK::entry(std::string, std::string, std::string, std::string, int, std::string) { return {}; }
-std::string ZOLVOSDK::leave(std::string, std::string, std::string, long, int, std::string, int, std::string) { return {}; }
-std::string ZOLVOSDK::finish(std::string, std::string, std::string) { return {}; }
-std::string ZOLVOSDK::freeCar(std::string, std::string, std::string, std::string, bool) { return {}; }
-std::string ZOLVOSDK::pushOrder(std::string, std::string, std::string, std::string, std::string, std::string, long, int) { return {}; }
-std::string ZOLVOSDK::queryOrder(std::string) { return {}; }
-std::string ZOLVOSDK::scanningOrder(std::string, std::string, std::string, std::string, std::string, std::string, std::string, long, int) { return {}; }
-std::string ZOLVOSDK::suppOrder(std::string, std::string, std::string, std::string, long, int) { return {}; }
-std::string ZOLVOSDK::uploadFile(std::string, std::string, std::string) { return {}; }
+// ------------------------------------------------------------------ pieces
+
+enum class Transport {
+    Form,       // HttpClient::post
+    Multipart,  // HttpClient::postMultipart, optional image "fileImage"
+    Upload,     // HttpClient::postFile, required file "fileImage"
+};
+
+struct Endpoint {
+    const char* path;
+    Transport transport;
+    bool toUtf8;         // convert the signed text to UTF-8 before sending
+    bool echoToStdout;   // write the request URL and text to standard output
+};
+
+// One argument test. Lengths count bytes of the ANSI text.
+struct ArgTest {
+    enum Kind { Present, AtLeast, AtMost, NotZero, GreaterThanZero };
+    Kind kind;
+    const std::string* text;
+    int64_t number;
+    size_t bytes;
+    bool applies;         // false: a conditional test whose condition does not hold
+    const char* msgUtf8;  // the refusal's message (code "1000")
+
+    bool passes() const {
+        if (!applies) return true;
+        switch (kind) {
+            case Present:
+                return isPresent(*text);
+            case AtLeast:
+                return isPresent(*text) && text->size() >= bytes;
+            case AtMost:
+                return text->size() <= bytes;
+            case NotZero:
+                return number != 0;
+            case GreaterThanZero:
+                return number >= 1;
+        }
+        return false;
+    }
+
+    // Makes the test only when `condition` holds; it passes otherwise.
+    ArgTest when(bool condition) const {
+        ArgTest copy = *this;
+        copy.applies = condition;
+        return copy;
+    }
+};
+
+ArgTest present(const std::string& text, const char* msg) {
+    return {ArgTest::Present, &text, 0, 0, true, msg};
+}
+ArgTest atLeast(const std::string& text, size_t bytes, const char* msg) {
+    return {ArgTest::AtLeast, &text, 0, bytes, true, msg};
+}
+ArgTest atMost(const std::string& text, size_t bytes, const char* msg) {
+    return {ArgTest::AtMost, &text, 0, bytes, true, msg};
+}
+ArgTest notZero(int64_t number, const char* msg) {
+    return {ArgTest::NotZero, nullptr, number, 0, true, msg};
+}
+ArgTest greaterThanZero(int64_t number, const char* msg) {
+    return {ArgTest::GreaterThanZero, nullptr, number, 0, true, msg};
+}
+
+// One pair of the form text: the caller's value, or a field of the stored
+// record read when the text is built. Keys are listed in ASCII order.
+struct FormPair {
+    const char* key;
+    std::string value;
+    std::string SdkConfig::*stored;
+    bool included;
+
+    FormPair(const char* k, std::string v, bool include = true)
+        : key(k), value(std::move(v)), stored(nullptr), included(include) {}
+    FormPair(const char* k, std::string SdkConfig::*field)
+        : key(k), stored(field), included(true) {}
+};
+
+// Decimal text: "-" before a negative value, no "+", grouping or padding.
+std::string decimal(int32_t value) { return std::to_string(value); }
+
+// The parameters typed `long` are 32-bit on the platform the library ships for.
+// Where `long` is wider, the value is narrowed to its low 32 bits first, which
+// is what a caller on the target gets when it passes a wider integer: the tests
+// and the form text then see the same value as there (2^32 + 5 becomes 5).
+int32_t narrowLong(long value) { return static_cast<int32_t>(value); }
+
+std::string notInitialisedText() { return resultText(code::kState, msg::kNotInitialized); }
+
+// ------------------------------------------------------------------ the road
+
+std::string runRequest(const Endpoint& endpoint, std::initializer_list<ArgTest> tests,
+                       std::initializer_list<FormPair> pairs,
+                       const std::string& filePath = std::string()) {
+    // 1. Initialised test (after teardown there is no record at all).
+    const SdkConfig* config = g_config;
+    if (config == nullptr || !config->initialized) return notInitialisedText();
+
+    // 2. Argument tests: the first that fails decides.
+    for (const ArgTest& test : tests) {
+        if (!test.passes()) return resultText(code::kArgument, test.msgUtf8);
+    }
+
+    // 3. Form text, keys in the order given, values unescaped.
+    HttpClient client;
+    const std::string url = config->url + endpoint.path;
+    std::string dataStr;
+    for (const FormPair& pair : pairs) {
+        if (!pair.included) continue;
+        if (!dataStr.empty()) dataStr += '&';
+        dataStr += pair.key;
+        dataStr += '=';
+        dataStr += pair.stored != nullptr ? config->*pair.stored : pair.value;
+    }
+
+    // 4. Signature over the ANSI text.
+    dataStr = signRequest(dataStr, config->key);
+
+    // 5. UTF-8 where the platform expects it; URL and file path stay as given.
+    if (endpoint.toUtf8) dataStr = ansiToUtf8(dataStr);
+
+    if (endpoint.echoToStdout) {
+        std::cout << "request url " << url << std::endl;
+        std::cout << "request dataStr " << dataStr << std::endl;
+    }
+
+    // 6./7. One transport operation; its text is the result, unchanged.
+    switch (endpoint.transport) {
+        case Transport::Form:
+            return client.post(url, dataStr);
+        case Transport::Multipart:
+            return client.postMultipart(url, dataStr, filePath);
+        case Transport::Upload:
+            return client.postFile(url, dataStr, filePath);
+    }
+    return std::string();
+}
+
+// ------------------------------------------------------------------ texts
+
+const char* const kPlate = "参数异常!未知的车牌号!";
+const char* const kInTime = "参数异常!未知的入场时间!";
+const char* const kOutTime = "参数异常!未知的出场时间!";
+const char* const kOrderId = "参数异常!未知的订单号!";
+const char* const kOrderSerial = "参数异常!未知的订单号流水号，长度在8-32位!";
+const char* const kScanNumber = "参数异常!扫描编号不能为空!";
+const char* const kDuration = "参数异常!未知的停车时长!";
+const char* const kAmount = "参数异常!未知的金额!";
+const char* const kInChannel = "参数异常!未知的入场通道!";
+const char* const kOutChannel = "参数异常!未知的出场通道!";
+const char* const kStartTime = "参数异常!未知的补缴计费开始时间!";
+const char* const kEndTime = "参数异常!未知的补缴计费结束时间!";
+
+const Endpoint kEntry{endpoint::kEnter, Transport::Multipart, true, false};
+const Endpoint kLeave{endpoint::kOut, Transport::Multipart, true, false};
+const Endpoint kFinish{endpoint::kLeave, Transport::Form, false, false};
+const Endpoint kFreeCar{endpoint::kFreeCar, Transport::Form, true, true};
+const Endpoint kPushOrder{endpoint::kOrderReceive, Transport::Form, true, false};
+const Endpoint kQueryOrder{endpoint::kOrderQuery, Transport::Form, false, false};
+const Endpoint kScanningOrder{endpoint::kQrOrderReceive, Transport::Form, true, false};
+const Endpoint kSuppOrder{endpoint::kOrderSupp, Transport::Form, true, false};
+const Endpoint kUploadFile{endpoint::kFileUpload, Transport::Upload, false, false};
+
+}  // namespace
+
+// ------------------------------------------------------------------ passages
+
+std::string ZOLVOSDK::entry(std::string carNumber, std::string inTime, std::string orderId,
+                            std::string filePath, int entryType, std::string scanNumber) {
+    return runRequest(
+        kEntry,
+        {atLeast(carNumber, 7, kPlate), atLeast(inTime, 14, kInTime),
+         present(orderId, kOrderId), present(scanNumber, kScanNumber).when(entryType == 2)},
+        {{"carNumber", carNumber},
+         {"entryType", decimal(entryType), entryType != 0},
+         // The platform takes the charging-system code as the entry lane here.
+         {"inChannel", &SdkConfig::sysCode},
+         {"inTime", inTime},
+         {"orderId", orderId},
+         {"parkCode", &SdkConfig::parkCode},
+         {"scanNumber", scanNumber, entryType == 2},
+         {"sysCode", &SdkConfig::sysCode}},
+        filePath);
+}
+
+std::string ZOLVOSDK::leave(std::string carNumber, std::string outTime, std::string orderId,
+                            long duration, int orderAmount, std::string filePath, int outType,
+                            std::string scanNumber) {
+    const int32_t duration32 = narrowLong(duration);
+    return runRequest(
+        kLeave,
+        {atLeast(carNumber, 7, kPlate), atLeast(outTime, 14, kOutTime),
+         present(orderId, kOrderId), notZero(duration32, kDuration),
+         greaterThanZero(orderAmount, kAmount),
+         present(scanNumber, kScanNumber).when(outType == 2)},
+        {{"carNumber", carNumber},
+         {"duration", decimal(duration32)},
+         {"orderAmount", decimal(orderAmount)},
+         {"orderId", orderId},
+         {"outTime", outTime},
+         {"outType", decimal(outType), outType != 0},
+         {"parkCode", &SdkConfig::parkCode},
+         {"scanNumber", scanNumber, outType == 2},
+         {"sysCode", &SdkConfig::sysCode}},
+        filePath);
+}
+
+std::string ZOLVOSDK::finish(std::string orderId, std::string carNumber, std::string finishTime) {
+    return runRequest(kFinish,
+                      {atLeast(carNumber, 7, kPlate),
+                       atLeast(finishTime, 14, "参数异常!未知的订单结束时间!"),
+                       present(orderId, kOrderId)},
+                      {{"carNumber", carNumber},
+                       {"finishTime", finishTime},
+                       {"orderId", orderId},
+                       {"parkCode", &SdkConfig::parkCode}});
+}
+
+std::string ZOLVOSDK::freeCar(std::string carNumber, std::string startTime, std::string endTime,
+                              std::string remarks, bool delFlag) {
+    // A remark that holds nothing (empty, or NUL at its first byte) is sent as
+    // "no remarks": a NUL in the text would cut it, and the pairs after it,
+    // off the request that goes out.
+    const bool noRemark = !isPresent(remarks);
+    return runRequest(kFreeCar,
+                      {atLeast(carNumber, 7, kPlate), atLeast(startTime, 14, kStartTime),
+                       atMost(remarks, 200, "参数异常!补缴备注字符不能超过200长度!"),
+                       atLeast(endTime, 14, kEndTime)},
+                      {{"carNumber", carNumber},
+                       {"channel", &SdkConfig::channelNumber},
+                       {"delFlag", delFlag ? "1" : "0"},
+                       {"endTime", endTime},
+                       {"parkCode", &SdkConfig::parkCode},
+                       {"remarks", noRemark ? std::string("no remarks") : remarks},
+                       {"startTime", startTime},
+                       {"sysCode", &SdkConfig::sysCode}});
+}
+
+// ------------------------------------------------------------------ orders
+
+std::string ZOLVOSDK::pushOrder(std::string orderId, std::string carNumber, std::string inTime,
+                                std::string inChannel, std::string outTime,
+                                std::string outChannel, long duration, int orderAmount) {
+    const int32_t duration32 = narrowLong(duration);
+    return runRequest(
+        kPushOrder,
+        {present(orderId, kOrderSerial), atLeast(carNumber, 7, kPlate),
+         present(inTime, kInTime), present(inChannel, kInChannel), present(outTime, kOutTime),
+         present(outChannel, kOutChannel), greaterThanZero(duration32, kDuration),
+         greaterThanZero(orderAmount, kAmount)},
+        {{"carNumber", carNumber},
+         {"duration", decimal(duration32)},
+         {"inChannel", inChannel},
+         {"inTime", inTime},
+         {"orderAmount", decimal(orderAmount)},
+         {"orderId", orderId},
+         // The platform takes the lane stored at init as the exit lane.
+         {"outChannel", &SdkConfig::channelNumber},
+         {"outTime", outTime},
+         {"parkCode", &SdkConfig::parkCode},
+         {"sysCode", &SdkConfig::sysCode}});
+}
+
+std::string ZOLVOSDK::queryOrder(std::string orderId) {
+    return runRequest(kQueryOrder, {present(orderId, kOrderId)},
+                      {{"orderId", orderId}, {"parkCode", &SdkConfig::parkCode}});
+}
+
+std::string ZOLVOSDK::scanningOrder(std::string scanNumber, std::string orderId,
+                                    std::string carNumber, std::string inTime,
+                                    std::string inChannel, std::string outTime,
+                                    std::string outChannel, long duration, int orderAmount) {
+    const int32_t duration32 = narrowLong(duration);
+    return runRequest(
+        kScanningOrder,
+        {present(scanNumber, "参数异常!请传入扫码编号!"), present(orderId, kOrderSerial),
+         atLeast(carNumber, 7, kPlate), present(inTime, kInTime),
+         present(inChannel, kInChannel), present(outTime, kOutTime),
+         present(outChannel, kOutChannel), notZero(duration32, kDuration),
+         greaterThanZero(orderAmount, kAmount)},
+        {{"carNumber", carNumber},
+         {"duration", decimal(duration32)},
+         {"inChannel", inChannel},
+         {"inTime", inTime},
+         {"orderAmount", decimal(orderAmount)},
+         {"orderId", orderId},
+         {"outChannel", &SdkConfig::channelNumber},
+         {"outTime", outTime},
+         {"parkCode", &SdkConfig::parkCode},
+         // The platform's key is spelt "scanNumner" on this endpoint.
+         {"scanNumner", scanNumber}});
+}
+
+std::string ZOLVOSDK::suppOrder(std::string carNumber, std::string startTime, std::string endTime,
+                                std::string orderId, long duration, int orderAmount) {
+    const int32_t duration32 = narrowLong(duration);
+    return runRequest(
+        kSuppOrder,
+        {atLeast(carNumber, 7, kPlate), atLeast(startTime, 14, kStartTime),
+         atLeast(endTime, 14, kEndTime), present(orderId, "参数异常!未知的补缴订单流水号!"),
+         notZero(duration32, kDuration), greaterThanZero(orderAmount, kAmount)},
+        {{"carNumber", carNumber},
+         {"channel", &SdkConfig::channelNumber},
+         {"duration", decimal(duration32)},
+         {"endTime", endTime},
+         {"orderAmount", decimal(orderAmount)},
+         {"orderId", orderId},
+         {"parkCode", &SdkConfig::parkCode},
+         {"startTime", startTime},
+         {"sysCode", &SdkConfig::sysCode}});
+}
+
+std::string ZOLVOSDK::uploadFile(std::string orderId, std::string filePath, std::string attType) {
+    return runRequest(kUploadFile,
+                      {present(orderId, kOrderSerial), present(filePath, "上传的附件为空!"),
+                       present(attType, "附件类型为空!")},
+                      {{"attType", attType},
+                       {"orderId", orderId},
+                       {"parkCode", &SdkConfig::parkCode}},
+                      filePath);
+}
 
 }  // namespace zolvo_sdk

@@ -1,11 +1,153 @@
-// The init road (placeholder).
+// The init road: argument tests, the signed init request, reading the
+// platform's reply into the configuration record, and the start of the
+// command channel.
+#include <json/json.h>
+
+#include <cstring>
+#include <exception>
+#include <memory>
+
+#include "codepage.h"
+#include "http_client.h"
+#include "md5.h"
+#include "mqtt_channel.h"
 #include "sdk_state.h"
+#include "text_util.h"
 
 namespace zolvo_sdk {
 
-std::string ZOLVOSDK::init(std::string, std::string, std::string, std::string, std::string,
-                           std::string) {
-    return std::string();
+namespace {
+
+// The client settings of a successful init reply, read in full before any of
+// them is stored.
+struct ClientSettings {
+    int32_t prepaymentType = 0;
+    std::string mqttAddress;
+    std::string mqttUsername;
+    std::string mqttPassword;
+    std::string mqttClientId;
+    std::string mqttTopic;
+    int32_t mqttQos = 0;
+    int32_t mqttTimeout = 0;
+    int32_t mqttConnectTimeout = 0;
+    int32_t mqttKeepAliveInterval = 0;
+    int32_t mqttCleanSession = 0;
+    int32_t useSslTls = 0;
+    std::string sslTlsVersion;
+};
+
+// Reads the settings from `data`. Throws Json::Exception when `data` is not an
+// object (or null) or a member has a type that cannot be read as asked.
+ClientSettings readSettings(const Json::Value& data) {
+    ClientSettings s;
+    s.prepaymentType = data["prepaymentType"].asInt();
+    s.mqttAddress = data["mqttAddress"].asString();
+    s.mqttUsername = data["mqttUsername"].asString();
+    s.mqttPassword = data["mqttPassword"].asString();
+    s.mqttClientId = data["mqttClientId"].asString();
+    s.mqttTopic = data["mqttTopic"].asString();
+    s.mqttQos = data["mqttQos"].asInt();
+    s.mqttTimeout = data["mqttTimeout"].asInt();
+    s.mqttConnectTimeout = data["mqttConnectTimeout"].asInt();
+    s.mqttKeepAliveInterval = data["mqttKeepAliveInterval"].asInt();
+    s.mqttCleanSession = data["mqttCleanSession"].asInt();
+    s.useSslTls = data["useSslTls"].asInt();
+    s.sslTlsVersion = data["sslTlsVersion"].asString();
+    return s;
+}
+
+enum class ReplyOutcome { kSuccess, kRefused, kUnreadable };
+
+// Parses the reply (up to its first NUL) and, on the code "0000", reads its
+// settings. Nothing here throws: every unexpected shape is kUnreadable.
+ReplyOutcome readReply(const std::string& responseStr, ClientSettings& settings) {
+    try {
+        Json::CharReaderBuilder builder;
+        std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+        const char* begin = responseStr.c_str();
+        const char* end = begin + std::strlen(begin);
+        Json::Value root;
+        std::string errors;
+        if (!reader->parse(begin, end, &root, &errors) || !errors.empty()) {
+            return ReplyOutcome::kUnreadable;
+        }
+        if (!root.isObject()) return ReplyOutcome::kUnreadable;
+        const std::string replyCode = root["code"].asString();
+        if (replyCode != code::kSuccess) return ReplyOutcome::kRefused;
+        const Json::Value data = root["data"];
+        settings = readSettings(data);
+        return ReplyOutcome::kSuccess;
+    } catch (const std::exception&) {
+        // Json::Exception for a member of an unexpected type, a runtime error
+        // for a reply nested too deeply, or an allocation failure.
+        return ReplyOutcome::kUnreadable;
+    }
+}
+
+}  // namespace
+
+std::string ZOLVOSDK::init(std::string manufacturer, std::string parkCode, std::string sysCode,
+                           std::string channelNumber, std::string key, std::string url) {
+    // After the library's state has been torn down nothing can be initialised.
+    if (g_config == nullptr) return resultText(code::kState, msg::kNotInitialized);
+
+    if (g_config->initialized) return resultText(code::kState, msg::kAlreadyInitialized);
+    if (!isPresent(manufacturer)) return resultText(code::kArgument, msg::kNoManufacturer);
+    if (!isPresent(parkCode)) return resultText(code::kArgument, msg::kNoParkCode);
+    if (!isPresent(sysCode)) return resultText(code::kArgument, msg::kNoSysCode);
+    if (!isPresent(channelNumber)) return resultText(code::kArgument, msg::kNoChannelNumber);
+    if (!isPresent(key)) return resultText(code::kArgument, msg::kNoKey);
+    if (g_callBackFun == nullptr && g_commandInterface == nullptr) {
+        return resultText(code::kArgument, msg::kNoCallback);
+    }
+
+    const std::string baseUrl = baseUrlOrDefault(url);
+    const std::string nonceStr = Util::randomString();
+    std::string dataStr = "channelNumber=" + channelNumber + "&manufacturer=" + manufacturer +
+                          "&nonceStr=" + nonceStr + "&parkCode=" + parkCode +
+                          "&sysCode=" + sysCode;
+    dataStr = signRequest(dataStr, key);
+    const std::string address = baseUrl + endpoint::kInit;
+
+    HttpClient client;
+    const std::string responseStr = client.post(address, dataStr);
+    if (responseStr.empty()) return resultText(code::kInitEmptyReply, msg::kInitEmptyReply);
+
+    ClientSettings settings;
+    switch (readReply(responseStr, settings)) {
+        case ReplyOutcome::kUnreadable:
+            return resultText(code::kInitBadReply, msg::kInitBadReply);
+        case ReplyOutcome::kRefused:
+            return responseStr;
+        case ReplyOutcome::kSuccess:
+            break;
+    }
+
+    SdkConfig& config = *g_config;
+    config.url = baseUrl;
+    config.key = key;
+    config.manufacturer = manufacturer;
+    config.parkCode = parkCode;
+    config.sysCode = sysCode;
+    config.channelNumber = channelNumber;
+    config.prepaymentType = settings.prepaymentType;
+    config.mqttAddress = settings.mqttAddress;
+    config.mqttUsername = settings.mqttUsername;
+    config.mqttPassword = settings.mqttPassword;
+    config.mqttClientId = settings.mqttClientId;
+    config.mqttTopic = settings.mqttTopic;
+    config.mqttQos = settings.mqttQos;
+    config.mqttTimeout = settings.mqttTimeout;
+    config.mqttConnectTimeout = settings.mqttConnectTimeout;
+    config.mqttKeepAliveInterval = settings.mqttKeepAliveInterval;
+    config.mqttCleanSession = settings.mqttCleanSession;
+    config.useSslTls = settings.useSslTls;
+    config.sslTlsVersion = settings.sslTlsVersion;
+    // Set last: a request on another thread that sees the flag sees every setting.
+    config.initialized = true;
+
+    startMqttThread();
+    return resultText(code::kSuccess, msg::kInitSuccess);
 }
 
 }  // namespace zolvo_sdk

@@ -4,6 +4,7 @@
 
 namespace zolvo_sdk {
 
+// Made by the library's static construction, before the host's first call.
 SdkConfig* g_config = new SdkConfig();
 CommandInterface* g_commandInterface = nullptr;
 CallBackFun g_callBackFun = nullptr;
@@ -14,36 +15,25 @@ ZOLVOSDK::ZOLVOSDK() = default;
 ZOLVOSDK& ZOLVOSDK::operator=(const ZOLVOSDK&) { return *this; }
 
 void ZOLVOSDK::unInit() {
-    if (g_config == nullptr) return;
+    if (g_config == nullptr) return;  // torn down: nothing left to change
     g_config->initialized = false;
-    // TODO(channel): stop the MQTT thread and disconnect.
-    g_config->mqttStarted = false;
+    // The channel's own thread disconnects and destroys its handle; the client
+    // object and its settings stay for the next init.
+    stopMqttChannel();
+    if (g_config != nullptr) g_config->mqttStarted = false;
 }
 
-void ZOLVOSDK::setCallBackFun(CallBackFun fn) {
-    if (fn == nullptr) return;
-    g_callBackFun = fn;
-    if (g_commandInterface != nullptr) {
-        delete g_commandInterface;
-        g_commandInterface = nullptr;
-    }
-}
+void ZOLVOSDK::setCallBackFun(CallBackFun fn) { registerCallBackFun(fn); }
 
-void ZOLVOSDK::setCommandInterface(CommandInterface* object) {
-    g_commandInterface = object;
-    g_callBackFun = nullptr;
-}
+void ZOLVOSDK::setCommandInterface(CommandInterface* object) { registerCommandInterface(object); }
 
 ZOLVOSDK::~ZOLVOSDK() {
-    // TODO(channel): stop the channel and delete g_mqttClient first.
-    if (g_commandInterface != nullptr) {
-        delete g_commandInterface;
-        g_commandInterface = nullptr;
-    }
-    if (g_config != nullptr) {
-        delete g_config;
-        g_config = nullptr;
-    }
+    // The channel stops before the client and the callback object go.
+    stopMqttChannel();
+    teardownMqttClient();
+    SdkConfig* config = g_config;
+    g_config = nullptr;
+    delete config;
 }
 
 }  // namespace zolvo_sdk

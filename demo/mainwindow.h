@@ -1,0 +1,29 @@
+// The demo's main window: choose one of the library's request functions, edit
+// its sample request, optionally choose an image, submit and read the result.
+#ifndef ZOLVO_DEMO_MAINWINDOW_H
+#define ZOLVO_DEMO_MAINWINDOW_H
+
+#include <QMainWindow>
+
+namespace Ui {
+class MainWindowForm;
+}
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+private slots:
+    void on_typeComboBox_activated(int index);
+    void on_fileButton_clicked();
+    void on_submitButton_clicked();
+
+private:
+    Ui::MainWindowForm *ui;
+};
+
+#endif  // ZOLVO_DEMO_MAINWINDOW_H

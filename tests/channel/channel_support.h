@@ -1,0 +1,180 @@
+// Shared pieces of the channel tests: a recording callback object and a way to
+// bring the command channel up against a broker of the rig.
+#ifndef ZOLVO_TESTS_CHANNEL_SUPPORT_H
+#define ZOLVO_TESTS_CHANNEL_SUPPORT_H
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "mqtt_channel.h"
+#include "rig.h"
+#include "sdk_state.h"
+#include "zolvo_sdk/zolvo_sdk.h"
+
+namespace chantest {
+
+using namespace std::chrono_literals;
+
+inline std::string join(const std::vector<std::string>& parts) {
+    std::string s;
+    for (size_t i = 0; i < parts.size(); ++i) s += (i ? "|" : "") + parts[i];
+    return s;
+}
+
+// Every call as "function|arg|arg…"; counts deletions and calls made after deletion.
+struct Calls {
+    std::mutex mutex;
+    std::vector<std::string> list;
+    std::atomic<int> deleted{0};
+    std::atomic<int> callsAfterDelete{0};
+
+    void add(const std::string& call) {
+        std::lock_guard<std::mutex> lock(mutex);
+        list.push_back(call);
+    }
+    std::vector<std::string> snapshot() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return list;
+    }
+    size_t count() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return list.size();
+    }
+};
+
+class Recorder : public zolvo_sdk::CommandInterface {
+public:
+    explicit Recorder(Calls& calls) : calls_(calls) {}
+    ~Recorder() override {
+        alive_ = false;
+        ++calls_.deleted;
+    }
+    void queryOrder(std::string parkCode, std::string orderId, std::string carNumber) override {
+        note({"queryOrder", parkCode, orderId, carNumber});
+    }
+    void scanQrCodePay(std::string parkCode, std::string sysCode, std::string channel,
+                       std::string scanNumber, std::string orderId, std::string carNumber,
+                       int tempCar) override {
+        note({"scanQrCodePay", parkCode, sysCode, channel, scanNumber, orderId, carNumber,
+              std::to_string(tempCar)});
+    }
+    void scanQrEntry(std::string parkCode, std::string sysCode, std::string channel,
+                     std::string carNumber, std::string scanNumber) override {
+        note({"scanQrEntry", parkCode, sysCode, channel, carNumber, scanNumber});
+    }
+    void noticeOfPaymentResult(std::string orderId, std::string carNumber, int payStatus,
+                               int payAmount, int duration, std::string inTime,
+                               std::string outTime, std::string payTime, int payMethod,
+                               std::string parkCode) override {
+        note({"noticeOfPaymentResult", orderId, carNumber, std::to_string(payStatus),
+              std::to_string(payAmount), std::to_string(duration), inTime, outTime, payTime,
+              std::to_string(payMethod), parkCode});
+    }
+
+protected:
+    void note(const std::vector<std::string>& call) {
+        if (!alive_) ++calls_.callsAfterDelete;
+        calls_.add(join(call));
+    }
+    Calls& calls_;
+
+private:
+    std::atomic<bool> alive_{true};
+};
+
+// Publishes with the mosquitto_pub program, in a process of its own: a second
+// Paho client in this process could take the packets that the channel's own
+// connect waits for, while the channel receives.
+class Sender {
+public:
+    explicit Sender(int port, std::string user = "", std::string password = "")
+        : port_(port), user_(std::move(user)), password_(std::move(password)) {}
+
+    bool publish(const std::string& topic, const std::string& payload) {
+        std::vector<std::string> args = {"/usr/bin/mosquitto_pub", "-h", "127.0.0.1", "-p",
+                                         std::to_string(port_), "-q", "1", "-t", topic};
+        if (!user_.empty()) args.insert(args.end(), {"-u", user_, "-P", password_});
+        if (payload.empty()) {
+            args.push_back("-n");
+        } else {
+            args.push_back("-f");
+            args.push_back(dir_.write("payload" + std::to_string(++count_), payload));
+        }
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        pid_t pid = -1;
+        int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (rc != 0) return false;
+        int status = 0;
+        bool done = rig::waitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 10s);
+        if (!done) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return false;
+        }
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+
+private:
+    int port_;
+    std::string user_, password_;
+    rig::TempDir dir_;
+    int count_ = 0;
+};
+
+inline std::string uniqueId(const char* what) {
+    static int n = 0;
+    return std::string("chan-") + what + "-" + std::to_string(getpid()) + "-" + std::to_string(++n);
+}
+
+// Fills the broker settings as a successful init would.
+inline void configure(const std::string& uri, const std::string& topic, int receiveTimeoutMs = 100,
+                      const std::string& user = "", const std::string& password = "") {
+    zolvo_sdk::SdkConfig& c = *zolvo_sdk::g_config;
+    c.initialized = true;
+    c.mqttAddress = uri;
+    c.mqttUsername = user;
+    c.mqttPassword = password;
+    c.mqttClientId = uniqueId("client");
+    c.mqttTopic = topic;
+    c.mqttQos = 1;
+    c.mqttTimeout = receiveTimeoutMs;
+    c.mqttConnectTimeout = 3;
+    c.mqttKeepAliveInterval = 20;
+    c.mqttCleanSession = 1;
+}
+
+inline size_t occurrences(const std::string& text, const std::string& needle) {
+    size_t n = 0;
+    for (size_t p = text.find(needle); p != std::string::npos; p = text.find(needle, p + 1)) ++n;
+    return n;
+}
+
+// Waits until `needle` appears at least `n` times in the captured output.
+inline bool waitForCount(const rig::OutputCapture& out, const std::string& needle, size_t n,
+                         std::chrono::milliseconds timeout = 10s) {
+    return rig::waitUntil([&] { return occurrences(out.text(), needle) >= n; }, timeout);
+}
+
+inline bool waitNoChannelThread(std::chrono::milliseconds timeout = 15s) {
+    return rig::waitUntil([] { return zolvo_sdk::channelThreadCountForTesting() == 0; }, timeout);
+}
+
+}  // namespace chantest
+
+#endif

@@ -1,0 +1,63 @@
+// The channel brought up by a real init against the rig's platform.
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <thread>
+
+#include "channel_support.h"
+
+using namespace chantest;
+using zolvo_sdk::ZOLVOSDK;
+
+namespace {
+
+class InitChannel : public ::testing::Test {
+protected:
+    rig::PlatformServer platform;
+    rig::Broker broker;
+    std::string topic = uniqueId("topic");
+    rig::OutputCapture out{1};
+    Calls calls;
+
+    std::string init() { return ZOLVOSDK::init("M01", "P01", "S01", "C01", "key", platform.baseUrl()); }
+    void TearDown() override {
+        ZOLVOSDK::unInit();
+        if (HasFailure()) std::cerr << "---- captured output\n" << out.text() << std::endl;
+    }
+};
+
+TEST_F(InitChannel, CommandsArriveAfterInitAndUnInitStopsTheChannel) {
+    platform.setBroker(broker.uri(), topic);
+    ZOLVOSDK::setCommandInterface(new Recorder(calls));
+    ASSERT_NE(init().find(R"("code":"0000")"), std::string::npos);
+    ASSERT_TRUE(out.waitFor("sub topic: " + topic + " ,return code : 0\n", 10s));
+    Sender sender(broker.port());
+    ASSERT_TRUE(sender.publish(topic, R"({"command":"qrCodeEntry","parkCode":"P01","carNumber":"C"})"));
+    ASSERT_TRUE(rig::waitUntil([&] { return calls.count() == 1; }, 10s));
+    EXPECT_EQ(join(calls.snapshot()), "scanQrEntry|P01|||C|");
+    ZOLVOSDK::unInit();
+    EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
+}
+
+TEST_F(InitChannel, SecondInitAfterUnInitReusesTheFirstBrokerSettings) {
+    rig::Broker other;
+    std::string otherTopic = uniqueId("other");
+    platform.setBroker(broker.uri(), topic);
+    ZOLVOSDK::setCommandInterface(new Recorder(calls));
+    ASSERT_NE(init().find(R"("code":"0000")"), std::string::npos);
+    ASSERT_TRUE(out.waitFor("sub topic: " + topic + " ,return code : 0\n", 10s));
+    ZOLVOSDK::unInit();
+
+    platform.setBroker(other.uri(), otherTopic);
+    ASSERT_NE(init().find(R"("code":"0000")"), std::string::npos);
+    ASSERT_TRUE(waitForCount(out, "sub topic: " + topic + " ,return code : 0\n", 2));
+    EXPECT_EQ(out.text().find("sub topic: " + otherTopic), std::string::npos);
+    EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 1u);
+    Sender sender(broker.port());
+    ASSERT_TRUE(sender.publish(topic, R"({"command":"prePay","orderId":"first broker"})"));
+    ASSERT_TRUE(rig::waitUntil([&] { return calls.count() == 1; }, 10s));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(join(calls.snapshot()), "queryOrder||first broker|");
+}
+
+}  // namespace

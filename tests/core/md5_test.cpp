@@ -1,0 +1,141 @@
+// The digest, the request signature and the init nonce.
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include <cstdlib>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "md5.h"
+
+namespace {
+
+using zolvo_sdk::Md5;
+
+std::string toHex(const unsigned char* bytes, size_t n) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (size_t i = 0; i < n; ++i) {
+        out += digits[bytes[i] >> 4];
+        out += digits[bytes[i] & 15];
+    }
+    return out;
+}
+
+// Reference digest straight from OpenSSL's EVP interface.
+std::string evpMd5(const std::string& bytes) {
+    unsigned char out[EVP_MAX_MD_SIZE];
+    unsigned int n = 0;
+    EVP_Digest(bytes.data(), bytes.size(), out, &n, EVP_md5(), nullptr);
+    return toHex(out, n);
+}
+
+std::string md5Hex(const std::string& message) { return Md5(message).toUpperHex(); }
+
+TEST(Md5Test, Rfc1321TestSuite) {
+    EXPECT_EQ(md5Hex(""), "D41D8CD98F00B204E9800998ECF8427E");
+    EXPECT_EQ(md5Hex("a"), "0CC175B9C0F1B6A831C399E269772661");
+    EXPECT_EQ(md5Hex("abc"), "900150983CD24FB0D6963F7D28E17F72");
+    EXPECT_EQ(md5Hex("message digest"), "F96B697D7CB7938D525A2F31AAF161D0");
+    EXPECT_EQ(md5Hex("abcdefghijklmnopqrstuvwxyz"), "C3FCD3D76192E4007DFB496CCA67E13B");
+    EXPECT_EQ(md5Hex("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"),
+              "D174AB98D277D9F5A5611C2C9F419D9F");
+    EXPECT_EQ(md5Hex("1234567890123456789012345678901234567890123456789012345678901234567890"
+                     "1234567890"),
+              "57EDF4A22BE3C955AC49DA2E2107B67A");
+}
+
+// Every length from 0 to 300 crosses the padding boundaries (55, 56, 63, 64, 119,
+// 120 …); the bytes cover the full range, so sign extension of bytes >= 0x80 shows.
+TEST(Md5Test, RandomInputsMatchOpenSsl) {
+    std::mt19937 gen(12345);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (size_t length = 0; length <= 300; ++length) {
+        for (int round = 0; round < 3; ++round) {
+            std::string input(length, '\0');
+            for (char& c : input) c = static_cast<char>(byte(gen));
+            ASSERT_EQ(md5Hex(input), evpMd5(input)) << "length " << length;
+        }
+    }
+}
+
+TEST(Md5Test, DigestKeepsRunningState) {
+    Md5 md5("ab");
+    const std::string first = toHex(md5.digest(), 16);
+    const std::string second = toHex(md5.digest(), 16);
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(first, evpMd5("ab"));
+
+    // More input after a digest continues the message.
+    const unsigned char c = 'c';
+    md5.update(&c, 1);
+    EXPECT_EQ(md5.toUpperHex(), md5Hex("abc"));
+
+    // Feeding in pieces across block boundaries equals one message.
+    std::string longText(200, 'x');
+    for (size_t i = 0; i < longText.size(); ++i) longText[i] = static_cast<char>('a' + i % 26);
+    Md5 pieces(longText.substr(0, 7));
+    pieces.digest();
+    pieces.update(reinterpret_cast<const unsigned char*>(longText.data() + 7), 60);
+    pieces.digest();
+    pieces.update(reinterpret_cast<const unsigned char*>(longText.data() + 67), 133);
+    EXPECT_EQ(pieces.toUpperHex(), evpMd5(longText));
+}
+
+TEST(SignRequestTest, AppendsUpperHexDigestOfTextAndKey) {
+    const std::string form = "orderId=A1&parkCode=P01";
+    const std::string signedText = zolvo_sdk::signRequest(form, "K3y");
+    EXPECT_EQ(signedText, form + "&sign=" + evpMd5(form + "&key=K3y"));
+
+    // Values holding "&", "=" and GBK bytes enter the signature unchanged.
+    const std::string odd = "carNumber=\xC9\xC2" "A1 2&remarks=a=b&c";
+    EXPECT_EQ(zolvo_sdk::signRequest(odd, "k"), odd + "&sign=" + evpMd5(odd + "&key=k"));
+}
+
+bool inAlphabet(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+TEST(NonceTest, DistinctAndFromAlphabet) {
+    std::set<std::string> seen;
+    std::set<char> used;
+    for (int i = 0; i < 1000; ++i) {
+        const std::string nonce = zolvo_sdk::Util::randomString();
+        ASSERT_EQ(nonce.size(), 32u);
+        for (char c : nonce) {
+            ASSERT_TRUE(inAlphabet(c)) << "byte " << static_cast<int>(c);
+            used.insert(c);
+        }
+        seen.insert(nonce);
+    }
+    EXPECT_EQ(seen.size(), 1000u);
+    // 32,000 uniform draws reach every one of the 62 characters.
+    EXPECT_EQ(used.size(), 62u);
+}
+
+TEST(NonceTest, LeavesHostRandAloneAndIsSafeAcrossThreads) {
+    std::srand(42);
+    const int expectedFirst = std::rand();
+    const int expectedSecond = std::rand();
+    std::srand(42);
+    EXPECT_EQ(std::rand(), expectedFirst);
+    zolvo_sdk::Util::randomString();
+    EXPECT_EQ(std::rand(), expectedSecond);
+
+    std::vector<std::vector<std::string>> results(4);
+    std::vector<std::thread> threads;
+    for (auto& bucket : results) {
+        threads.emplace_back([&bucket] {
+            for (int i = 0; i < 250; ++i) bucket.push_back(zolvo_sdk::Util::randomString());
+        });
+    }
+    for (auto& t : threads) t.join();
+    std::set<std::string> all;
+    for (const auto& bucket : results) all.insert(bucket.begin(), bucket.end());
+    EXPECT_EQ(all.size(), 1000u);
+}
+
+}  // namespace
