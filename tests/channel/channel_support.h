@@ -3,10 +3,6 @@
 #ifndef ZOLVO_TESTS_CHANNEL_SUPPORT_H
 #define ZOLVO_TESTS_CHANNEL_SUPPORT_H
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -91,51 +87,7 @@ private:
     std::atomic<bool> alive_{true};
 };
 
-// Publishes with the mosquitto_pub program, in a process of its own: a second
-// Paho client in this process could take the packets that the channel's own
-// connect waits for, while the channel receives.
-class Sender {
-public:
-    explicit Sender(int port, std::string user = "", std::string password = "")
-        : port_(port), user_(std::move(user)), password_(std::move(password)) {}
-
-    bool publish(const std::string& topic, const std::string& payload) {
-        std::vector<std::string> args = {"/usr/bin/mosquitto_pub", "-h", "127.0.0.1", "-p",
-                                         std::to_string(port_), "-q", "1", "-t", topic};
-        if (!user_.empty()) args.insert(args.end(), {"-u", user_, "-P", password_});
-        if (payload.empty()) {
-            args.push_back("-n");
-        } else {
-            args.push_back("-f");
-            args.push_back(dir_.write("payload" + std::to_string(++count_), payload));
-        }
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        pid_t pid = -1;
-        int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0) return false;
-        int status = 0;
-        bool done = rig::waitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 10s);
-        if (!done) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return false;
-        }
-        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    }
-
-private:
-    int port_;
-    std::string user_, password_;
-    rig::TempDir dir_;
-    int count_ = 0;
-};
+using Sender = rig::CliPublisher;
 
 inline std::string uniqueId(const char* what) {
     static int n = 0;

@@ -62,32 +62,6 @@ private:
     const rig::OutputCapture &out_;
 };
 
-// Publishes commands from a process of its own (mosquitto_pub): a second
-// synchronous MQTT client inside this process would share the client
-// library's socket loop with the library under test and disturb its connect.
-class CommandPublisher {
-public:
-    explicit CommandPublisher(int port) : port_(port) {}
-    bool publish(const std::string &topic, const std::string &payload)
-    {
-        QProcess process;
-        process.start(QStringLiteral("mosquitto_pub"),
-                      {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
-                       QString::number(port_), QStringLiteral("-q"), QStringLiteral("1"),
-                       QStringLiteral("-t"), QString::fromStdString(topic),
-                       QStringLiteral("-m"), QString::fromStdString(payload)});
-        if (!process.waitForFinished(10000)) {
-            process.kill();
-            process.waitForFinished();
-            return false;
-        }
-        return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    }
-
-private:
-    int port_;
-};
-
 class DemoAgainstPlatform : public ::testing::Test {
 protected:
     void SetUp() override
@@ -310,7 +284,7 @@ TEST_F(DemoAgainstPlatform, CallbackObjectAnswersBrokerCommands)
     rig::OutputCapture out(1);
     ReplayOnFailure replay(out);
     submitInit();
-    CommandPublisher publisher(broker.port());
+    rig::CliPublisher publisher(broker.port());
 
     // prePay: published until the library's subscription stands.
     const std::string prePay =

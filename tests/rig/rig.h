@@ -202,6 +202,26 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// Publishes with the mosquitto_pub program, in a process of its own. Use it while
+// the library's channel runs in this process: a second synchronous Paho client in
+// the same process shares the client library's socket loop with the channel and
+// can take the packets that the channel's own connect waits for.
+class CliPublisher {
+public:
+    explicit CliPublisher(int port, std::string username = std::string(),
+                          std::string password = std::string());
+    ~CliPublisher();
+    CliPublisher(const CliPublisher&) = delete;
+    CliPublisher& operator=(const CliPublisher&) = delete;
+    // Publishes with QoS 1 (an empty payload as a zero-length message) and waits
+    // for the program to end (10 s at most). Returns false on failure.
+    bool publish(const std::string& topic, const std::string& payload);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
 // ---------------------------------------------------------------- processes and output
 
 // Captures what the process writes to file descriptor 1 or 2 (std::cout, printf,

@@ -8,6 +8,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -429,6 +430,54 @@ bool Subscriber::receive(std::string& payload, std::chrono::milliseconds timeout
         if (rc != MQTTCLIENT_SUCCESS && rc != MQTTCLIENT_TOPICNAME_TRUNCATED)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+}
+
+// ---------------------------------------------------------------- CliPublisher
+
+struct CliPublisher::Impl {
+    int port;
+    std::string username, password;
+    TempDir dir;
+    int count = 0;
+};
+
+CliPublisher::CliPublisher(int port, std::string username, std::string password)
+    : impl_(new Impl{port, std::move(username), std::move(password), {}, 0}) {}
+
+CliPublisher::~CliPublisher() = default;
+
+bool CliPublisher::publish(const std::string& topic, const std::string& payload) {
+    std::vector<std::string> args = {"/usr/bin/mosquitto_pub", "-h", "127.0.0.1", "-p",
+                                     std::to_string(impl_->port), "-q", "1", "-t", topic};
+    if (!impl_->username.empty())
+        args.insert(args.end(), {"-u", impl_->username, "-P", impl_->password});
+    if (payload.empty()) {
+        args.push_back("-n");
+    } else {
+        // From a file, so that any bytes (NUL included) go out as they are.
+        args.push_back("-f");
+        args.push_back(impl_->dir.write("payload" + std::to_string(++impl_->count), payload));
+    }
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) return false;
+    int status = 0;
+    bool done = waitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; },
+                          std::chrono::seconds(10));
+    if (!done) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        return false;
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 }  // namespace rig
