@@ -14,6 +14,8 @@ BUILD="${ZOLVO_BUILD_DIR:-$ZOLVO_ROOT/build}"
 PLATFORM_BIN="$BUILD/tests/rig/zolvo_platform"
 DEMO_BIN="$BUILD/demo/ZOLVO_SDK_DEMO"
 
+# The window's captions are Chinese: the demo also needs a CJK font.
+ZOLVO_PACKAGES+=(fonts-wqy-microhei)
 zolvo_ensure_packages || exit 1
 zolvo_no_proxy
 zolvo_build "$BUILD" || { echo "error: build failed" >&2; exit 1; }
@@ -71,7 +73,7 @@ echo "broker   tcp://127.0.0.1:$BROKER_PORT (pid ${PIDS[-1]}, log $WORK/mosquitt
 PIDS+=($!)
 wait_port $PLATFORM_PORT || { echo "error: platform did not start" >&2; exit 1; }
 echo "platform http://127.0.0.1:$PLATFORM_PORT (pid ${PIDS[-1]}); commands on topic $TOPIC"
-echo "send a command: mosquitto_pub -h 127.0.0.1 -p $BROKER_PORT -t $TOPIC -m '{\"command\":\"prePay\",\"parkCode\":\"201808150001\",\"orderId\":\"1\",\"carNumber\":\"A12345\"}'"
+echo "send a command: mosquitto_pub -h 127.0.0.1 -p $BROKER_PORT -t $TOPIC -m '{\"command\":\"prePay\",\"parkCode\":\"201808150001\",\"orderId\":\"201808310001\",\"carNumber\":\"B123456\"}'"
 
 if [ ! -x "$DEMO_BIN" ]; then
   echo "the demo program $DEMO_BIN is missing (not built yet)."
