@@ -1,28 +1,43 @@
 #!/usr/bin/env bash
 # Builds the project and runs the whole test suite; exits non-zero on any failure.
-#   scripts/test.sh              build in build/ and run every test
-#   scripts/test.sh -R PATTERN   run only the tests matching PATTERN
-# Environment: ZOLVO_BUILD_DIR (default build/), ZOLVO_JOBS (build jobs, default nproc).
+#   scripts/test.sh              the fuzz targets for a bounded time (scripts/fuzz.sh),
+#                                then three builds, each running every test: plain
+#                                (build/), AddressSanitizer + UndefinedBehaviorSanitizer
+#                                (build-asan/) and ThreadSanitizer (build-tsan/)
+#   scripts/test.sh --quick      the plain build only
+#   scripts/test.sh --only NAME  one of them: fuzz, default, asan or tsan
+#   scripts/test.sh -R PATTERN   run only the tests matching PATTERN (in each build; no fuzzing)
+# Environment: ZOLVO_BUILD_DIR (default build/; the sanitizer builds go beside it
+# as <dir>-asan and <dir>-tsan), ZOLVO_JOBS (build jobs, default nproc),
+# ZOLVO_FUZZ_SECONDS (time per fuzz target, default 60).
 set -u -o pipefail
 ZOLVO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # shellcheck source=deps.sh
 . "$ZOLVO_ROOT/scripts/deps.sh"
 
 usage() {
-  sed -n '2,6p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
+  sed -n '2,13p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
 }
 
 ctest_args=()
+suites=(fuzz default asan tsan)
 while [ $# -gt 0 ]; do
   case "$1" in
-    -R) [ $# -ge 2 ] || { usage >&2; exit 2; }; ctest_args+=(-R "$2"); shift 2 ;;
+    -R)
+      [ $# -ge 2 ] || { usage >&2; exit 2; }
+      ctest_args+=(-R "$2"); suites=("${suites[@]/fuzz}"); shift 2 ;;
+    --quick) suites=(default); shift ;;
+    --only)
+      [ $# -ge 2 ] || { usage >&2; exit 2; }
+      case "$2" in fuzz|default|asan|tsan) suites=("$2") ;; *) usage >&2; exit 2 ;; esac
+      shift 2 ;;
     -h|--help) usage; exit 0 ;;
     *) echo "unknown option: $1" >&2; usage >&2; exit 2 ;;
   esac
 done
 
 # run_suite <name> <build dir> [cmake options…]: one configuration of the suite.
-# (Further configurations, such as sanitizer builds, are further calls.)
+# Extra ctest arguments may be given in the array suite_ctest_args.
 run_suite() {
   local name=$1 dir=$2
   shift 2
@@ -32,12 +47,47 @@ run_suite() {
     return 1
   fi
   echo "== $name: running the tests"
-  ctest --test-dir "$dir" -j8 --output-on-failure "${ctest_args[@]}"
+  ctest --test-dir "$dir" -j8 --output-on-failure "${ctest_args[@]}" "${suite_ctest_args[@]}"
+}
+
+# Sanitizer reports end the process that made them, so a report fails its test.
+# The options must be set while building too: test discovery runs the programs.
+sanitizer_environment() {
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1:fast_unwind_on_malloc=0
+  export LSAN_OPTIONS=suppressions=$ZOLVO_ROOT/tests/reliability/sanitizers/lsan.supp:print_suppressions=0
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 }
 
 zolvo_ensure_packages || exit 1
 zolvo_no_proxy
+sanitizer_environment
 
+base_dir=${ZOLVO_BUILD_DIR:-$ZOLVO_ROOT/build}
 status=0
-run_suite default "${ZOLVO_BUILD_DIR:-$ZOLVO_ROOT/build}" || status=1
+for suite in "${suites[@]}"; do
+  suite_ctest_args=()
+  case $suite in
+    '') ;;
+    fuzz)
+      echo "== fuzz: every target ${ZOLVO_FUZZ_SECONDS:-60} s"
+      # The fuzzers keep their own sanitizer options (fast unwinding, no abort).
+      env -u ASAN_OPTIONS -u LSAN_OPTIONS -u UBSAN_OPTIONS -u TSAN_OPTIONS \
+        bash "$ZOLVO_ROOT/scripts/fuzz.sh" "${ZOLVO_FUZZ_SECONDS:-60}" || status=1 ;;
+    default)
+      run_suite default "$base_dir" -DZOLVO_SANITIZE= || status=1 ;;
+    asan)
+      run_suite asan+ubsan "$base_dir-asan" -DZOLVO_SANITIZE=address,undefined \
+        -DZOLVO_BUILD_BENCH=OFF || status=1 ;;
+    tsan)
+      # Qt is not built for ThreadSanitizer, which cannot see the locking inside
+      # it: the demo window's tests (Qt's file-dialog threads) only give false
+      # reports there. Their library calls run under ThreadSanitizer through the
+      # demo's other tests and the rest of the suite.
+      suite_ctest_args=(-E '^DemoWindow\.')
+      run_suite tsan "$base_dir-tsan" -DZOLVO_SANITIZE=thread -DZOLVO_BUILD_BENCH=OFF \
+        || status=1 ;;
+  esac
+done
+[ $status -eq 0 ] && echo "== all suites passed: ${suites[*]}" || echo "== FAILED" >&2
 exit $status

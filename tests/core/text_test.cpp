@@ -21,6 +21,8 @@ TEST(SplitTest, EveryPieceCounts) {
     EXPECT_EQ(split("a&", "&"), (Pieces{"a", ""}));
     EXPECT_EQ(split("&a", "&"), (Pieces{"", "a"}));
     EXPECT_EQ(split("a::b::::c", "::"), (Pieces{"a", "b", "", "c"}));
+    // A separator that overlaps itself never swallows the last piece.
+    EXPECT_EQ(split("aaa", "aa"), (Pieces{"", "a"}));
     // An empty separator must not loop forever.
     EXPECT_EQ(split("ab", ""), (Pieces{"ab"}));
 }

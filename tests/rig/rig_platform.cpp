@@ -3,6 +3,7 @@
 #include "rig_internal.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
@@ -227,6 +228,7 @@ struct PlatformServer::Impl {
     std::unique_ptr<httplib::Server> server;
     std::thread thread;
     int port = 0;
+    int listenFd = -1;
 
     mutable std::mutex mu;
     mutable std::condition_variable cv;
@@ -368,6 +370,11 @@ PlatformServer::PlatformServer(Options options) : impl_(new Impl) {
     d->server->Put(".*", plain);
     d->server->Delete(".*", plain);
 
+    d->server->set_socket_options([d](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        d->listenFd = sock;
+    });
     if (options.port == 0) {
         d->port = d->server->bind_to_any_port(options.bindHost);
     } else {
@@ -376,6 +383,9 @@ PlatformServer::PlatformServer(Options options) : impl_(new Impl) {
     if (d->port <= 0)
         throw std::runtime_error("rig: platform server cannot bind " + options.bindHost + ":" +
                                  std::to_string(options.port));
+    // The server listens with a backlog of 5; load tests open many connections
+    // at once. Listening again on the bound socket raises the backlog.
+    if (d->listenFd >= 0) ::listen(d->listenFd, SOMAXCONN);
     d->thread = std::thread([d] { d->server->listen_after_bind(); });
     if (!waitUntil([d] { return d->server->is_running(); }, std::chrono::seconds(10))) {
         d->server->stop();

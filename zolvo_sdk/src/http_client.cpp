@@ -49,6 +49,7 @@ public:
     MultipartForm(const MultipartForm&) = delete;
     MultipartForm& operator=(const MultipartForm&) = delete;
 
+    // libcurl reads the file itself during the transfer.
     void addFile(const std::string& path) {
         curl_formadd(&first_, &last_, CURLFORM_COPYNAME, "fileImage", CURLFORM_FILE,
                      path.c_str(), CURLFORM_END);
@@ -61,10 +62,9 @@ public:
         for (const std::string& piece : split(formText, "&")) {
             const size_t eq = piece.find('=');
             const std::string name = piece.substr(0, eq);
-            const std::string contents = (eq == std::string::npos) ? std::string()
-                                                                   : piece.substr(eq + 1);
+            const char* contents = (eq == std::string::npos) ? "" : piece.c_str() + eq + 1;
             curl_formadd(&first_, &last_, CURLFORM_COPYNAME, name.c_str(),
-                         CURLFORM_COPYCONTENTS, contents.c_str(), CURLFORM_END);
+                         CURLFORM_COPYCONTENTS, contents, CURLFORM_END);
         }
     }
 
@@ -222,13 +222,15 @@ std::vector<std::string> split(std::string text, std::string separator) {
         pieces.push_back(text);
         return pieces;
     }
-    text += separator;
+    // Separators are looked for in the text only, never across its end, so a
+    // separator that overlaps itself ("aa" in "aaa") cannot swallow the last piece.
     size_t start = 0;
     for (size_t pos = text.find(separator); pos != std::string::npos;
          pos = text.find(separator, start)) {
         pieces.push_back(text.substr(start, pos - start));
         start = pos + separator.size();
     }
+    pieces.push_back(text.substr(start));
     return pieces;
 }
 

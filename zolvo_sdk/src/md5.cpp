@@ -13,23 +13,27 @@ namespace {
 const unsigned char kPadding[64] = {0x80};
 const char kHexDigits[] = "0123456789abcdef";
 
-inline uint32_t F(uint32_t x, uint32_t y, uint32_t z) { return (x & y) | (~x & z); }
-inline uint32_t G(uint32_t x, uint32_t y, uint32_t z) { return (x & z) | (y & ~z); }
-inline uint32_t H(uint32_t x, uint32_t y, uint32_t z) { return x ^ y ^ z; }
-inline uint32_t I(uint32_t x, uint32_t y, uint32_t z) { return y ^ (x | ~z); }
+// The four round functions of RFC 1321, each step written so that only the
+// last operations wait for b, the word the previous step produced: the sum of
+// a, the message word and the constant, and the parts of the round function
+// that do not involve b, are ready before b is.
+//   F(b,c,d) = (b & c) | (~b & d) == d ^ (b & (c ^ d))
+//   G(b,c,d) = (b & d) | (c & ~d) == (b & d) + (c & ~d)   (the two never share a bit)
+//   H(b,c,d) = b ^ c ^ d
+//   I(b,c,d) = c ^ (b | ~d)
 inline uint32_t rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 
 inline void FF(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t x, int s, uint32_t ac) {
-    a = rotl(a + F(b, c, d) + x + ac, s) + b;
+    a = rotl(a + x + ac + (d ^ (b & (c ^ d))), s) + b;
 }
 inline void GG(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t x, int s, uint32_t ac) {
-    a = rotl(a + G(b, c, d) + x + ac, s) + b;
+    a = rotl(a + x + ac + (c & ~d) + (b & d), s) + b;
 }
 inline void HH(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t x, int s, uint32_t ac) {
-    a = rotl(a + H(b, c, d) + x + ac, s) + b;
+    a = rotl(a + x + ac + (b ^ (c ^ d)), s) + b;
 }
 inline void II(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t x, int s, uint32_t ac) {
-    a = rotl(a + I(b, c, d) + x + ac, s) + b;
+    a = rotl(a + x + ac + (c ^ (b | ~d)), s) + b;
 }
 
 }  // namespace
@@ -183,6 +187,12 @@ void Md5::encode(const uint32_t* input, unsigned char* output, size_t length) {
 }
 
 void Md5::decode(const unsigned char* input, uint32_t* output, size_t length) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    // The words are little-endian, as the host's own: a plain copy. (The byte
+    // by byte form below is compiled into a slow vector shuffle per block.)
+    std::memcpy(output, input, length);
+    return;
+#endif
     for (size_t i = 0, j = 0; j < length; ++i, j += 4) {
         output[i] = static_cast<uint32_t>(input[j]) | (static_cast<uint32_t>(input[j + 1]) << 8) |
                     (static_cast<uint32_t>(input[j + 2]) << 16) |

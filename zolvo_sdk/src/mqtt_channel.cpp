@@ -92,6 +92,14 @@ void logDropped(const char* what) {
 
 void runChannel(uint64_t token);
 
+// Copies a received payload into `buffer` as a NUL-terminated text. The
+// platform's commands fit in 1023 bytes; a longer payload is cut there.
+void keepPayload(char (&buffer)[1024], const void* payload, int length) {
+    std::size_t kept = length > 0 ? std::min<std::size_t>(length, sizeof buffer - 1) : 0;
+    if (kept > 0) std::memcpy(buffer, payload, kept);
+    buffer[kept] = '\0';
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- client
@@ -204,11 +212,8 @@ void MqttCommandClient::receiveLoop() {
         MQTTClient_message* message = nullptr;
         int rc = MQTTClient_receive(handle, &topicName, &topicLength, &message, timeout);
         if (rc == MQTTCLIENT_SUCCESS && message != nullptr) {
-            // The platform's commands fit in 1023 bytes; a longer payload is cut there.
             int length = message->payloadlen;
-            std::size_t kept = length > 0 ? std::min<std::size_t>(length, sizeof buffer - 1) : 0;
-            if (kept > 0) std::memcpy(buffer, message->payload, kept);
-            buffer[kept] = '\0';
+            keepPayload(buffer, message->payload, length);
             MQTTClient_freeMessage(&message);
             MQTTClient_free(topicName);
             if (length == 0) continue;
@@ -292,6 +297,13 @@ void MqttCommandClient::handleMessage(const char* text) {
         c.deleteAfterCall = false;
     }
     delete doomed;
+}
+
+void deliverPayloadForTesting(MqttCommandClient& client, const void* payload, int length) {
+    char buffer[1024];
+    keepPayload(buffer, payload, length);
+    if (length == 0) return;
+    client.handleMessage(buffer);
 }
 
 void MqttCommandClient::dispatch(CommandInterface* object, const char* text) {

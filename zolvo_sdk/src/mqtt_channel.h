@@ -72,6 +72,8 @@ public:
     uint64_t epoch = 0;
 
 private:
+    friend void deliverPayloadForTesting(MqttCommandClient& client, const void* payload,
+                                         int length);
     bool stopRequested() const;
     // Waits the reconnect delay; false when a stop request came meanwhile.
     bool waitBeforeReconnect() const;
@@ -102,6 +104,11 @@ void stopMqttChannel();
 // exactly once: every holder forgets it first, and when a callback on it is
 // running, the channel deletes it as soon as that call returns.
 void teardownMqttClient();
+
+// Hands one payload to `client` as its receive loop does (copied, cut at 1023
+// bytes, an empty one skipped), with no connection: the callback function and
+// the callback object the client holds get it on the calling thread.
+void deliverPayloadForTesting(MqttCommandClient& client, const void* payload, int length);
 
 // Delay before each reconnection attempt (60 s unless changed for tests).
 void setReconnectWaitForTesting(std::chrono::milliseconds wait);

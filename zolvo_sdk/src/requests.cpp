@@ -5,6 +5,7 @@
 // over the ANSI (GBK) text, the UTF-8 conversion where the platform expects
 // UTF-8, one transport operation, and the reply returned unchanged. The
 // functions below only declare their pieces; runRequest() is the road.
+#include <atomic>
 #include <cstdint>
 #include <initializer_list>
 #include <iostream>
@@ -14,6 +15,7 @@
 #include "codepage.h"
 #include "http_client.h"
 #include "md5.h"
+#include "request_transport.h"
 #include "sdk_state.h"
 #include "text_util.h"
 
@@ -22,11 +24,11 @@ namespace {
 
 // ------------------------------------------------------------------ pieces
 
-enum class Transport {
-    Form,       // HttpClient::post
-    Multipart,  // HttpClient::postMultipart, optional image "fileImage"
-    Upload,     // HttpClient::postFile, required file "fileImage"
-};
+// The three transport operations: the form post, the multipart post with an
+// optional image "fileImage", and the upload of a required one.
+using Transport = RequestOperation;
+
+std::atomic<RequestTransportHook> g_transportHook{nullptr};
 
 struct Endpoint {
     const char* path;
@@ -149,6 +151,9 @@ std::string runRequest(const Endpoint& endpoint, std::initializer_list<ArgTest> 
     }
 
     // 6./7. One transport operation; its text is the result, unchanged.
+    if (RequestTransportHook hook = g_transportHook.load()) {
+        return hook(PreparedRequest{endpoint.transport, url, dataStr, filePath});
+    }
     switch (endpoint.transport) {
         case Transport::Form:
             return client.post(url, dataStr);
@@ -186,6 +191,8 @@ const Endpoint kSuppOrder{endpoint::kOrderSupp, Transport::Form, true, false};
 const Endpoint kUploadFile{endpoint::kFileUpload, Transport::Upload, false, false};
 
 }  // namespace
+
+void setRequestTransportForTesting(RequestTransportHook hook) { g_transportHook.store(hook); }
 
 // ------------------------------------------------------------------ passages
 

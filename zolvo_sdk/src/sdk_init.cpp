@@ -9,6 +9,7 @@
 
 #include "codepage.h"
 #include "http_client.h"
+#include "init_reply.h"
 #include "md5.h"
 #include "mqtt_channel.h"
 #include "sdk_state.h"
@@ -17,24 +18,6 @@
 namespace zolvo_sdk {
 
 namespace {
-
-// The client settings of a successful init reply, read in full before any of
-// them is stored.
-struct ClientSettings {
-    int32_t prepaymentType = 0;
-    std::string mqttAddress;
-    std::string mqttUsername;
-    std::string mqttPassword;
-    std::string mqttClientId;
-    std::string mqttTopic;
-    int32_t mqttQos = 0;
-    int32_t mqttTimeout = 0;
-    int32_t mqttConnectTimeout = 0;
-    int32_t mqttKeepAliveInterval = 0;
-    int32_t mqttCleanSession = 0;
-    int32_t useSslTls = 0;
-    std::string sslTlsVersion;
-};
 
 // Reads the settings from `data`. Throws Json::Exception when `data` is not an
 // object (or null) or a member has a type that cannot be read as asked.
@@ -56,10 +39,8 @@ ClientSettings readSettings(const Json::Value& data) {
     return s;
 }
 
-enum class ReplyOutcome { kSuccess, kRefused, kUnreadable };
+}  // namespace
 
-// Parses the reply (up to its first NUL) and, on the code "0000", reads its
-// settings. Nothing here throws: every unexpected shape is kUnreadable.
 ReplyOutcome readReply(const std::string& responseStr, ClientSettings& settings) {
     try {
         Json::CharReaderBuilder builder;
@@ -83,8 +64,6 @@ ReplyOutcome readReply(const std::string& responseStr, ClientSettings& settings)
         return ReplyOutcome::kUnreadable;
     }
 }
-
-}  // namespace
 
 std::string ZOLVOSDK::init(std::string manufacturer, std::string parkCode, std::string sysCode,
                            std::string channelNumber, std::string key, std::string url) {

@@ -1,0 +1,219 @@
+// Shared pieces of the fault, load, lifetime and security tests: a callback
+// object that counts its constructions, deletions and calls, an init reply
+// with chosen broker settings, a platform that echoes what identifies each
+// request, and the way a host initialises the library against the rig.
+#ifndef ZOLVO_TESTS_RELIABILITY_SUPPORT_H
+#define ZOLVO_TESTS_RELIABILITY_SUPPORT_H
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "rig.h"
+#include "zolvo_sdk/zolvo_sdk.h"
+
+namespace reltest {
+
+using namespace std::chrono_literals;
+using zolvo_sdk::ZOLVOSDK;
+
+constexpr const char* kKey = "Rk7-merchant-9QzX";
+constexpr const char* kParkCode = "201808150001";
+constexpr const char* kSysCode = "0001";
+constexpr const char* kChannel = "A4";
+
+// Slower clocks under the sanitizers: time bounds get this much slack.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr auto kSlack = 4s;
+#else
+constexpr auto kSlack = 1500ms;
+#endif
+
+inline std::string jsonText(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+// A successful init reply naming the broker `uri` and `topic`; the receive
+// time-out is short so that a stop is noticed quickly.
+struct InitSettings {
+    std::string uri;
+    std::string topic;
+    std::string username;
+    std::string password;
+    std::string clientId;
+    std::string sslTlsVersion = "TLSv1.2";
+    int receiveTimeoutMs = 50;
+};
+
+inline std::string initReply(const InitSettings& s) {
+    static std::atomic<int> n{0};
+    const std::string clientId =
+        s.clientId.empty() ? "rel-" + std::to_string(getpid()) + "-" + std::to_string(++n)
+                           : s.clientId;
+    return "{\"code\":\"0000\",\"msg\":\"ok\",\"data\":{\"prepaymentType\":1,"
+           "\"mqttAddress\":\"" + jsonText(s.uri) + "\",\"mqttUsername\":\"" +
+           jsonText(s.username) + "\",\"mqttPassword\":\"" + jsonText(s.password) +
+           "\",\"mqttClientId\":\"" + jsonText(clientId) + "\",\"mqttTopic\":\"" +
+           jsonText(s.topic) + "\",\"mqttQos\":1,\"mqttTimeout\":" +
+           std::to_string(s.receiveTimeoutMs) +
+           ",\"mqttConnectTimeout\":3,\"mqttKeepAliveInterval\":20,\"mqttCleanSession\":1,"
+           "\"useSslTls\":0,\"sslTlsVersion\":\"" + jsonText(s.sslTlsVersion) + "\"}}";
+}
+
+inline void ignorePayload(const char*) {}
+
+inline bool succeeded(const std::string& reply) {
+    return reply.find("\"code\":\"0000\"") != std::string::npos;
+}
+
+inline std::string initAgainst(const std::string& url) {
+    return ZOLVOSDK::init("ZOLVO-TEST", kParkCode, kSysCode, kChannel, kKey, url);
+}
+
+inline std::string uniqueTopic(const char* what) {
+    static std::atomic<int> n{0};
+    return std::string("rel/") + what + "/" + std::to_string(getpid()) + "-" +
+           std::to_string(++n);
+}
+
+inline std::string prePay(const std::string& orderId, const std::string& carNumber = "") {
+    return "{\"command\":\"prePay\",\"orderId\":\"" + orderId + "\",\"carNumber\":\"" +
+           carNumber + "\",\"parkCode\":\"" + kParkCode + "\"}";
+}
+
+inline size_t occurrences(const std::string& text, const std::string& needle) {
+    size_t n = 0;
+    for (size_t p = text.find(needle); p != std::string::npos; p = text.find(needle, p + 1)) ++n;
+    return n;
+}
+
+// The signed form text of a recorded request: its body, or its fields in order.
+inline std::string wireForm(const rig::RecordedRequest& request) {
+    return request.multipart ? rig::formFromParts(request.parts) : request.body;
+}
+
+inline std::string formValue(const rig::RecordedRequest& request, const std::string& key) {
+    for (const auto& pair : rig::parseForm(wireForm(request)))
+        if (pair.first == key) return pair.second;
+    return std::string();
+}
+
+// Makes every endpoint but init answer with what identifies the request:
+// {"code":"0000","path":…,"orderId":…,"carNumber":…} from its own form.
+inline void echoIdentity(rig::PlatformServer& server) {
+    for (const char* path : rig::kEndpoints) {
+        if (std::string(path) == "/api/client/init.do") continue;
+        server.setHandler(path, [](const rig::RecordedRequest& request) {
+            rig::Reply reply;
+            reply.body = "{\"code\":\"0000\",\"path\":\"" + request.path + "\",\"orderId\":\"" +
+                         jsonText(formValue(request, "orderId")) + "\",\"carNumber\":\"" +
+                         jsonText(formValue(request, "carNumber")) + "\"}";
+            return reply;
+        });
+    }
+}
+
+// Captures standard output and error (the channel's lines, the transport's
+// failure lines) while it lives; when the test has failed by then, writes the
+// end of what was captured (which holds the failure messages) to the real stderr.
+class Console {
+public:
+    Console() : out_(new rig::OutputCapture(1)), err_(new rig::OutputCapture(2)) {}
+    ~Console() {
+        const std::string outText = out_->text(), errText = err_->text();
+        err_.reset();
+        out_.reset();
+        if (::testing::Test::HasFailure()) {
+            auto tail = [](const std::string& t) {
+                return t.size() > 6000 ? "…" + t.substr(t.size() - 6000) : t;
+            };
+            std::cerr << "---- captured stdout\n" << tail(outText) << "\n---- captured stderr\n"
+                      << tail(errText) << std::endl;
+        }
+        if (!notes_.empty()) std::cerr << notes_ << std::flush;
+    }
+    Console(const Console&) = delete;
+    Console& operator=(const Console&) = delete;
+    const rig::OutputCapture& out() const { return *out_; }
+    std::string text() const { return out_->text(); }
+    std::string errText() const { return err_->text(); }
+    // A line for the log, written when the capture ends.
+    void note(const std::string& line) { notes_ += line + "\n"; }
+
+private:
+    std::string notes_;
+    std::unique_ptr<rig::OutputCapture> out_, err_;
+};
+
+// Counts constructions and deletions by object number, and calls made on a
+// deleted object. Shared by every Counted object of one test.
+struct Census {
+    std::mutex mutex;
+    std::atomic<int> constructed{0};
+    std::atomic<int> commands{0};
+    std::atomic<int> callsAfterDelete{0};
+    std::vector<int> deletions;  // object numbers, in deletion order
+    std::multiset<std::string> orderIds;
+
+    int deletedCount() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return static_cast<int>(deletions.size());
+    }
+    // Every object made was deleted exactly once.
+    ::testing::AssertionResult eachDeletedOnce() {
+        std::lock_guard<std::mutex> lock(mutex);
+        std::set<int> seen;
+        for (int id : deletions)
+            if (!seen.insert(id).second)
+                return ::testing::AssertionFailure() << "object " << id << " deleted twice";
+        if (static_cast<int>(seen.size()) != constructed)
+            return ::testing::AssertionFailure()
+                   << constructed << " objects made, " << seen.size() << " deleted";
+        return ::testing::AssertionSuccess();
+    }
+};
+
+class Counted : public zolvo_sdk::CommandInterface {
+public:
+    explicit Counted(Census& census) : census_(census), id_(++census.constructed) {}
+    ~Counted() override {
+        alive_ = false;
+        std::lock_guard<std::mutex> lock(census_.mutex);
+        census_.deletions.push_back(id_);
+    }
+    void queryOrder(std::string parkCode, std::string orderId, std::string carNumber) override {
+        if (!alive_) ++census_.callsAfterDelete;
+        {
+            std::lock_guard<std::mutex> lock(census_.mutex);
+            census_.orderIds.insert(orderId);
+        }
+        ++census_.commands;
+        onCommand(parkCode, orderId, carNumber);
+    }
+    // Hook for tests that act on the channel's thread.
+    std::function<void(const std::string&, const std::string&, const std::string&)> onCommand =
+        [](const std::string&, const std::string&, const std::string&) {};
+
+private:
+    Census& census_;
+    const int id_;
+    std::atomic<bool> alive_{true};
+};
+
+}  // namespace reltest
+
+#endif
