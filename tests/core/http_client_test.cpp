@@ -177,6 +177,11 @@ TEST(MultipartTest, NoFileMissingFileAndFileChecks) {
               gbkResult("1000", "未知的文件!"));
     EXPECT_EQ(client.postFile(server.baseUrl() + kUpload, "a=1", ""),
               gbkResult("1000", "未知的文件!"));
+    // A directory is no file to send.
+    EXPECT_EQ(client.postMultipart(server.baseUrl() + kEnter, "a=1", dir.path()),
+              gbkResult("1000", "未知的文件!"));
+    EXPECT_EQ(client.postFile(server.baseUrl() + kUpload, "a=1", dir.path()),
+              gbkResult("1000", "未知的文件!"));
     EXPECT_EQ(server.requestCount(), 0u);
 }
 

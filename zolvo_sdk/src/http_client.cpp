@@ -102,6 +102,13 @@ std::string openUploadFile(const std::string& path, FILE*& file) {
         file = nullptr;
         return resultText(code::kArgument, msg::kFileError);
     }
+    // Here a directory opens for reading too; it is no file to send, and the
+    // host learns so as from a path that names nothing.
+    if (S_ISDIR(fileInfo.st_mode)) {
+        std::fclose(file);
+        file = nullptr;
+        return resultText(code::kArgument, msg::kUnknownFile);
+    }
     return std::string();
 }
 
