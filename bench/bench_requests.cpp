@@ -72,27 +72,34 @@ std::string rawFormPost(const std::string& url, const std::string& body) {
     return reply;
 }
 
-// The multipart post as a host makes it with libcurl's mime interface.
-std::string rawMultipartPost(const std::string& url,
-                             const std::vector<std::pair<std::string, std::string>>& fields) {
-    CURL* curl = curl_easy_init();
+// Runs a multipart post whose body is already attached to `curl` (5 s
+// time-outs, no redirects, as the library's multipart posts) and frees the handle.
+std::string performMultipart(CURL* curl, const std::string& url, const char* label) {
     std::string reply;
-    curl_mime* mime = curl_mime_init(curl);
-    for (const auto& field : fields) {
-        curl_mimepart* part = curl_mime_addpart(mime);
-        curl_mime_name(part, field.first.c_str());
-        curl_mime_data(part, field.second.data(), field.second.size());
-    }
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_MIMEPOST, mime);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 5L);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT, 5L);
     const CURLcode rc = curl_easy_perform(curl);
-    if (rc != CURLE_OK) std::fprintf(stderr, "raw multipart post: %s\n", curl_easy_strerror(rc));
+    if (rc != CURLE_OK) std::fprintf(stderr, "%s: %s\n", label, curl_easy_strerror(rc));
     curl_easy_cleanup(curl);
+    return reply;
+}
+
+// The multipart post as a host makes it with libcurl's mime interface.
+std::string rawMultipartPost(const std::string& url,
+                             const std::vector<std::pair<std::string, std::string>>& fields) {
+    CURL* curl = curl_easy_init();
+    curl_mime* mime = curl_mime_init(curl);
+    for (const auto& field : fields) {
+        curl_mimepart* part = curl_mime_addpart(mime);
+        curl_mime_name(part, field.first.c_str());
+        curl_mime_data(part, field.second.data(), field.second.size());
+    }
+    curl_easy_setopt(curl, CURLOPT_MIMEPOST, mime);
+    std::string reply = performMultipart(curl, url, "raw multipart post");
     curl_mime_free(mime);
     return reply;
 }
@@ -104,23 +111,14 @@ std::string rawMultipartPost(const std::string& url,
 std::string rawFormInterfacePost(const std::string& url,
                                  const std::vector<std::pair<std::string, std::string>>& fields) {
     CURL* curl = curl_easy_init();
-    std::string reply;
     curl_httppost* first = nullptr;
     curl_httppost* last = nullptr;
     for (const auto& field : fields) {
         curl_formadd(&first, &last, CURLFORM_COPYNAME, field.first.c_str(), CURLFORM_COPYCONTENTS,
                      field.second.c_str(), CURLFORM_END);
     }
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_HTTPPOST, first);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 5L);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 5L);
-    const CURLcode rc = curl_easy_perform(curl);
-    if (rc != CURLE_OK) std::fprintf(stderr, "raw form-interface post: %s\n", curl_easy_strerror(rc));
-    curl_easy_cleanup(curl);
+    std::string reply = performMultipart(curl, url, "raw form-interface post");
     curl_formfree(first);
     return reply;
 }
