@@ -67,10 +67,15 @@ void Md5::update(const unsigned char* input, size_t length) {
 
 const unsigned char* Md5::digest() {
     finished = true;
+    // Padding goes through update(), which writes into the block buffer: keep
+    // the unprocessed bytes as well as the state and count, so that more input
+    // or another digest continues from exactly where the message stood.
     uint32_t savedState[4];
     uint32_t savedCount[2];
+    unsigned char savedBlock[64];
     std::memcpy(savedState, state, sizeof state);
     std::memcpy(savedCount, count, sizeof count);
+    std::memcpy(savedBlock, partialBlock, sizeof partialBlock);
 
     unsigned char bits[8];
     encode(count, bits, 8);
@@ -82,6 +87,7 @@ const unsigned char* Md5::digest() {
 
     std::memcpy(state, savedState, sizeof state);
     std::memcpy(count, savedCount, sizeof count);
+    std::memcpy(partialBlock, savedBlock, sizeof partialBlock);
     return digestBytes;
 }
 

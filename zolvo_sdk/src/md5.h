@@ -12,8 +12,9 @@ class Md5 {
 public:
     explicit Md5(const std::string& message);
     void update(const unsigned char* input, size_t length);
-    // Finalises a copy of the running state: more input may follow, and a later
-    // digest() covers everything fed so far. The bytes belong to the object.
+    // Finalises a copy of the running state (state, bit count and the bytes not
+    // yet processed): more input may follow, and a later digest() covers
+    // everything fed so far. The bytes belong to the object.
     const unsigned char* digest();
     std::string toUpperHex();
 
