@@ -1,9 +1,39 @@
 #include "localencoding.h"
 
+#include <QByteArray>
+#include <QFile>
 #include <QTextCodec>
 
-void useAnsiCodePage()
+QTextCodec *ansiCodec()
 {
-    if (QTextCodec *gbk = QTextCodec::codecForName("GBK"))
-        QTextCodec::setCodecForLocale(gbk);
+    static QTextCodec *const codec = [] {
+        QTextCodec *gbk = QTextCodec::codecForName("GBK");
+        return gbk ? gbk : QTextCodec::codecForLocale();
+    }();
+    return codec;
+}
+
+std::string toAnsi(const QString &text)
+{
+    const QByteArray bytes = ansiCodec()->fromUnicode(text);
+    return std::string(bytes.constData());
+}
+
+QString fromAnsi(const std::string &bytes)
+{
+    return ansiCodec()->toUnicode(bytes.c_str());
+}
+
+std::string toLibraryPath(const QString &path)
+{
+#if defined(Q_OS_WIN)
+    // Qt opens files by their UTF-16 names; the C runtime's narrow calls take
+    // the ANSI code page.
+    return toAnsi(path);
+#else
+    // A path is bytes in the file system's encoding, which Qt's local 8-bit
+    // encoding follows: the bytes Qt itself opens the file with.
+    const QByteArray bytes = QFile::encodeName(path);
+    return std::string(bytes.constData());
+#endif
 }

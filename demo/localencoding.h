@@ -1,11 +1,34 @@
-// Qt's local 8-bit encoding stands for the Windows ANSI code page. The target
-// systems run with code page 936, so the whole program uses GBK for it: the
-// plate reaches the library as GBK and the library's texts are decoded from GBK.
+// The demo's two encodings of bytes that leave Qt.
+//
+// Texts that cross into the library travel in the Windows ANSI code page. The
+// target systems run with code page 936, so the demo uses GBK for it on every
+// system: the request texts reach the library as GBK, and the library's texts
+// are decoded from GBK.
+//
+// File names are no such texts. Qt's local 8-bit encoding stays the system's,
+// so that the file dialog lists and opens files by the names they have on disk,
+// and the library gets an image's path as the bytes that open the file on the
+// system the demo runs on.
 #ifndef ZOLVO_DEMO_LOCALENCODING_H
 #define ZOLVO_DEMO_LOCALENCODING_H
 
-// Makes GBK Qt's local 8-bit encoding. Call it first thing in main, before
-// anything converts a text.
-void useAnsiCodePage();
+#include <string>
+
+#include <QString>
+
+class QTextCodec;
+
+// The codec of the ANSI code page: GBK (Qt's locale codec on a Qt without GBK).
+QTextCodec *ansiCodec();
+
+// `text` in the ANSI code page, up to its first NUL.
+std::string toAnsi(const QString &text);
+
+// `bytes` up to their first NUL, decoded from the ANSI code page.
+QString fromAnsi(const std::string &bytes);
+
+// `path` as the library must get it to open the file with the C runtime: in
+// the ANSI code page on Windows, in the file system's encoding elsewhere.
+std::string toLibraryPath(const QString &path);
 
 #endif  // ZOLVO_DEMO_LOCALENCODING_H

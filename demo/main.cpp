@@ -1,11 +1,9 @@
 #include <QApplication>
 
-#include "localencoding.h"
 #include "mainwindow.h"
 
 int main(int argc, char *argv[])
 {
-    useAnsiCodePage();
     QApplication application(argc, argv);
     int exitCode = 0;
     {

@@ -4,7 +4,6 @@
 #include <iostream>
 #include <string>
 
-#include <QByteArray>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QImage>
@@ -23,6 +22,7 @@
 
 #include "callbackimpl.h"
 #include "demostate.h"
+#include "localencoding.h"
 #include "samples.h"
 #include "translate.h"  // before the generated form, which calls mainWindowTr
 #include "ui_mainwindow.h"
@@ -33,10 +33,10 @@ namespace {
 
 // The values one submit takes from the request text: empty, 0 or false unless
 // the JSON object holds the key. Texts are held as UTF-8 (and logged so), the
-// plate in the local 8-bit encoding.
+// plate in the ANSI code page.
 struct RequestFields {
     std::string manufacturer, parkCode, sysCode, channelNumber, key, zolvoUrl;
-    std::string carNumber;  // in the local 8-bit encoding (the ANSI code page)
+    std::string carNumber;  // in the ANSI code page
     std::string inTime, orderId, outTime, finishTime, attType, startTime, endTime, remarks,
         scanNumber;
     std::int32_t duration = 0;
@@ -71,8 +71,7 @@ RequestFields fieldsFromMap(const QVariantMap &map)
     f.scanNumber = utf8Field(map, "scanNumber");
 
     // Only the plate travels in the ANSI code page, and only up to a NUL.
-    const QByteArray plate = map.value(QStringLiteral("carNumber")).toString().toLocal8Bit();
-    f.carNumber = std::string(plate.constData());
+    f.carNumber = toAnsi(map.value(QStringLiteral("carNumber")).toString());
 
     // The library's duration is 32 bits wide on the target: keep the low 32 bits.
     const qlonglong duration = map.value(QStringLiteral("duration")).toLongLong();
@@ -86,23 +85,26 @@ RequestFields fieldsFromMap(const QVariantMap &map)
     return f;
 }
 
-// The library takes its texts in the ANSI code page (Qt's local 8-bit
-// encoding here), like the plate: a text held as UTF-8 is converted on its way
-// in, so that a Chinese remark or image path is not garbled on the way to the
-// platform or the file system. ASCII texts pass unchanged.
+// The library takes its texts in the ANSI code page, like the plate: a text
+// held as UTF-8 is converted on its way in, so that a Chinese remark is not
+// garbled on the way to the platform. ASCII texts pass unchanged.
 std::string ansi(const std::string &utf8)
 {
-    const QByteArray local = QString::fromStdString(utf8).toLocal8Bit();
-    return std::string(local.constData());
+    return toAnsi(QString::fromStdString(utf8));
 }
 
-// The demo's own result for an upload without a chosen image, in the local
-// 8-bit encoding like the library's own result texts.
+// The chosen image's path (held as UTF-8) as the library opens the file; empty
+// when none was chosen.
+std::string imageArgument()
+{
+    return toLibraryPath(QString::fromStdString(demoState.imagePath));
+}
+
+// The demo's own result for an upload without a chosen image, in the ANSI code
+// page like the library's own result texts.
 std::string noImageResult()
 {
-    const QByteArray text =
-        QString::fromUtf8("{\"code\":\"1001\",\"msg\":\"请选择车辆附件!\"}").toLocal8Bit();
-    return std::string(text.constData(), static_cast<size_t>(text.size()));
+    return toAnsi(QString::fromUtf8("{\"code\":\"1001\",\"msg\":\"请选择车辆附件!\"}"));
 }
 
 }  // namespace
@@ -156,7 +158,7 @@ void MainWindow::on_submitButton_clicked()
     std::cout << " ================= start request =================== " << std::endl;
 
     const QString requestText = ui->requestPlainTextEdit->document()->toPlainText();
-    std::cout << " request data:  " << requestText.toLocal8Bit().constData() << std::endl;
+    std::cout << " request data:  " << toAnsi(requestText) << std::endl;
 
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(requestText.toUtf8(), &parseError);
@@ -187,13 +189,13 @@ void MainWindow::on_submitButton_clicked()
         break;
     case 1:
         result = ZOLVOSDK::entry(f.carNumber, ansi(f.inTime), ansi(f.orderId),
-                                 ansi(demoState.imagePath), f.entryType, ansi(f.scanNumber));
+                                 imageArgument(), f.entryType, ansi(f.scanNumber));
         std::cout << " request in() " << std::endl;
         break;
     case 2:
         std::cout << " carNumber is :  " << f.carNumber << std::endl;
         result = ZOLVOSDK::leave(f.carNumber, ansi(f.outTime), ansi(f.orderId), f.duration,
-                                 f.orderAmount, ansi(demoState.imagePath), f.outType,
+                                 f.orderAmount, imageArgument(), f.outType,
                                  ansi(f.scanNumber));
         std::cout << " request out() " << std::endl;
         break;
@@ -209,7 +211,7 @@ void MainWindow::on_submitButton_clicked()
         if (demoState.imagePath.empty())
             result = noImageResult();
         else
-            result = ZOLVOSDK::uploadFile(ansi(f.orderId), ansi(demoState.imagePath),
+            result = ZOLVOSDK::uploadFile(ansi(f.orderId), imageArgument(),
                                           ansi(f.attType));
         break;
     case 6:
@@ -232,6 +234,6 @@ void MainWindow::on_submitButton_clicked()
     }
 
     std::cout << " responseData : " << result << std::endl;
-    ui->responsePlainTextEdit->setPlainText(QString::fromLocal8Bit(result.c_str()));
+    ui->responsePlainTextEdit->setPlainText(fromAnsi(result));
     std::cout << " ================= end request =================== " << std::endl;
 }

@@ -21,9 +21,12 @@
 #include "mainwindow.h"
 #include "rig.h"
 
+using demotest::chooseFile;
 using demotest::gbk;
 using demotest::kExpectedSamples;
+using demotest::pngBytes;
 using demotest::utf8;
+using demotest::writeFileByBytes;
 using namespace std::chrono_literals;
 
 namespace {
@@ -272,6 +275,42 @@ TEST_F(DemoAgainstPlatform, ImageWithChineseNameIsUploaded)
     QFile onDisk(path);
     ASSERT_TRUE(onDisk.open(QIODevice::ReadOnly));
     EXPECT_EQ(file->contents, onDisk.readAll().toStdString());
+}
+
+// The same against the platform, with the image chosen in the file dialog. Its
+// threads give ThreadSanitizer false reports, which is why this is a window test.
+class DemoWindow : public DemoAgainstPlatform {};
+
+TEST_F(DemoWindow, ImageNamedInUtf8OnDiskIsChosenAndSentWhole)
+{
+    submitInit();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QImage image(8, 4, QImage::Format_RGB32);
+    image.fill(Qt::green);
+    const std::string contents = pngBytes(image);
+    // Named straight through the system, as any other program names it.
+    const std::string path = utf8(dir.path()) + "/车.png";
+    ASSERT_TRUE(writeFileByBytes(path, contents));
+
+    ASSERT_EQ(utf8(chooseFile(window, QString::fromStdString(path))), "");
+    ASSERT_EQ(demoState.imagePath, path);
+
+    const struct {
+        int index;
+        const char *endpoint;
+    } sends[] = {{1, "/api/car/enter.do"}, {2, "/api/car/out.do"}, {5, "/api/file/upload.do"}};
+    for (const auto &send : sends) {
+        SCOPED_TRACE(send.endpoint);
+        choose(send.index);
+        submit();
+        EXPECT_EQ(response(), replyFor(send.endpoint));
+        const rig::RecordedRequest r = only(send.endpoint);
+        const rig::Part *file = r.part("fileImage");
+        ASSERT_NE(file, nullptr);
+        EXPECT_EQ(file->filename, "车.png") << rig::hex(file->filename);
+        EXPECT_TRUE(file->contents == contents) << file->contents.size() << " bytes";
+    }
 }
 
 TEST_F(DemoAgainstPlatform, CallbackObjectAnswersBrokerCommands)

@@ -1,18 +1,15 @@
-// Test entry for the demo's tests: the program's encoding set-up, one
-// application object per process, then the GoogleTest runner.
+// Test entry for the demo's tests: one application object per process, as in
+// the program, then the GoogleTest runner.
 #include <cstdlib>
 
 #include <QApplication>
 #include <gtest/gtest.h>
-
-#include "localencoding.h"
 
 int main(int argc, char **argv)
 {
     // ctest sets the offscreen platform; test discovery at build time does not.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    useAnsiCodePage();
     QApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

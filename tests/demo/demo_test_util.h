@@ -2,14 +2,28 @@
 #ifndef ZOLVO_TESTS_DEMO_TEST_UTIL_H
 #define ZOLVO_TESTS_DEMO_TEST_UTIL_H
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <functional>
 #include <iostream>
 #include <sstream>
 #include <string>
 
 #include <QApplication>
+#include <QBuffer>
+#include <QByteArray>
+#include <QDialog>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QImage>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
 #include <QString>
+#include <QStringList>
+#include <QTest>
 #include <QTextCodec>
 #include <QTimer>
 #include <QWidget>
@@ -59,6 +73,88 @@ inline std::string gbk(const std::string &utf8Text)
     const QByteArray b =
         QTextCodec::codecForName("GBK")->fromUnicode(QString::fromStdString(utf8Text));
     return std::string(b.constData(), static_cast<size_t>(b.size()));
+}
+
+// Writes `contents` to the file named by the bytes `path`, through the
+// system's own calls. (Qt would name the file through its local 8-bit
+// encoding, which is the thing under test.)
+inline bool writeFileByBytes(const std::string &path, const std::string &contents)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0)
+        return false;
+    const bool written =
+        ::write(fd, contents.data(), contents.size()) == static_cast<ssize_t>(contents.size());
+    return ::close(fd) == 0 && written;
+}
+
+// The bytes of `image` saved as PNG.
+inline std::string pngBytes(const QImage &image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+// The names the open file dialog lists in `directory`, once its model has read
+// the folder (empty if it lists nothing within five seconds).
+inline QStringList namesListed(QFileDialog *dialog, const QString &directory)
+{
+    dialog->setDirectory(directory);
+    auto *model = dialog->findChild<QFileSystemModel *>();
+    QStringList names;
+    if (!model)
+        return names;
+    const QModelIndex folder = model->index(directory);
+    if (!QTest::qWaitFor([&] { return model->rowCount(folder) > 0; }, 5000))
+        return names;
+    for (int row = 0; row < model->rowCount(folder); ++row)
+        names << model->fileName(model->index(row, 0, folder));
+    return names;
+}
+
+// Types `path` into the open file dialog and accepts it, as the operator
+// would. Returns the text of the message box with which the dialog refuses a
+// name that it cannot find (empty when it took the name); the refused choice
+// is then cancelled.
+inline QString typeFileName(QFileDialog *dialog, const QString &path)
+{
+    auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+    if (!edit)
+        return QStringLiteral("no file name editor");
+    edit->setText(path);
+    // The refusal runs a message box of its own inside accept.
+    QString refusal;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&refusal]() {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (box && box->isVisible()) {
+            refusal = box->text();
+            box->done(QMessageBox::Ok);
+        }
+    });
+    poll.start();
+    static_cast<QDialog *>(dialog)->accept();
+    poll.stop();
+    if (dialog->isVisible())
+        dialog->reject();
+    return refusal;
+}
+
+// Chooses `path` in the file dialog that `window`'s file button opens. Returns
+// the dialog's refusal, as typeFileName does.
+inline QString chooseFile(QWidget &window, const QString &path)
+{
+    QString refusal = QStringLiteral("no file dialog");
+    whenModal([path, &refusal](QWidget *modal) {
+        if (auto *dialog = qobject_cast<QFileDialog *>(modal))
+            refusal = typeFileName(dialog, path);
+    });
+    window.findChild<QPushButton *>(QStringLiteral("fileButton"))->click();
+    return refusal;
 }
 
 }  // namespace demotest

@@ -12,7 +12,6 @@
 #include <QFileDialog>
 #include <QImage>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QMetaMethod>
@@ -30,11 +29,16 @@
 #include "demostate.h"
 #include "mainwindow.h"
 
+using demotest::chooseFile;
 using demotest::CoutCapture;
 using demotest::kExpectedSamples;
 using demotest::gbk;
+using demotest::namesListed;
+using demotest::pngBytes;
+using demotest::typeFileName;
 using demotest::utf8;
 using demotest::whenModal;
+using demotest::writeFileByBytes;
 
 namespace {
 
@@ -98,26 +102,6 @@ QImage stripes(int width, int height)
         for (int y = 0; y < height; ++y)
             image.setPixel(x, y, (x % 2) ? qRgb(255, 0, 0) : qRgb(0, 0, 255));
     return image;
-}
-
-// Types `path` into the open file dialog and accepts it, as the operator would.
-void typeFileName(QFileDialog *dialog, const QString &path)
-{
-    auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
-    ASSERT_NE(edit, nullptr);
-    edit->setText(path);
-    static_cast<QDialog *>(dialog)->accept();
-}
-
-// Chooses `path` in the file dialog that the file button opens.
-void chooseFile(MainWindow &window, const QString &path)
-{
-    whenModal([path](QWidget *modal) {
-        auto *dialog = qobject_cast<QFileDialog *>(modal);
-        ASSERT_NE(dialog, nullptr);
-        typeFileName(dialog, path);
-    });
-    child<QPushButton>(window, "fileButton")->click();
 }
 
 }  // namespace
@@ -387,9 +371,44 @@ TEST(DemoWindow, NonAsciiImagePathIsStoredAndLoggedAsUtf8)
     MainWindow window;
     window.show();
     CoutCapture out;
-    chooseFile(window, path);
+    EXPECT_EQ(utf8(chooseFile(window, path)), "");
     EXPECT_EQ(demoState.imagePath, utf8(path));
     EXPECT_NE(out.text().find("image filename is :" + utf8(path) + "\n"), std::string::npos);
+}
+
+// A name stored as UTF-8 by another program, the usual case on Linux: the
+// dialog lists it as it is and takes it, the preview shows it, and the path is
+// kept and logged as that UTF-8 name.
+TEST(DemoWindow, ImageNamedInUtf8OnDiskIsListedChosenAndLogged)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string name = "车.png";
+    const std::string path = utf8(dir.path()) + "/" + name;
+    ASSERT_TRUE(writeFileByBytes(path, pngBytes(stripes(40, 20))));
+
+    MainWindow window;
+    window.show();
+    QStringList listed;
+    QString refusal = QStringLiteral("no file dialog");
+    whenModal([&](QWidget *modal) {
+        auto *dialog = qobject_cast<QFileDialog *>(modal);
+        ASSERT_NE(dialog, nullptr);
+        listed = namesListed(dialog, dir.path());
+        refusal = typeFileName(dialog, QString::fromStdString(path));
+    });
+    CoutCapture out;
+    child<QPushButton>(window, "fileButton")->click();
+
+    EXPECT_EQ(listed, QStringList(QString::fromStdString(name)))
+        << utf8(listed.join(QStringLiteral(" | ")));
+    EXPECT_EQ(utf8(refusal), "");
+    EXPECT_EQ(demoState.imagePath, path);
+    EXPECT_EQ(out.text(), "image filename is :" + path + "\nimage path is :" +
+                              utf8(QDir(dir.path()).absolutePath()) + "\n");
+    const QImage shown = child<QLabel>(window, "imgLabel")->pixmap(Qt::ReturnByValue).toImage();
+    ASSERT_EQ(shown.size(), QSize(341, 151));
+    EXPECT_TRUE((shown.pixel(0, 75) & 0xFFFFFF) == 0x0000FF);
 }
 
 // Submits that the library refuses before any request: the lines around the
