@@ -210,10 +210,12 @@ TEST(InitTest, EmptyUnreadableAndRefusedRepliesStoreNothing) {
     server.setReply(kInitPath, jsonReply(std::string("\0{\"code\":\"0000\"}", 16)));
     EXPECT_EQ(initWith(url), gbkResult("2001", "初始化失败,未知的返回数据!"));
 
-    // Codes other than the text "0000" come back unchanged.
+    // Codes other than the text "0000" come back unchanged. A null reply has
+    // no code at all and comes back as it came, comments and trailing text kept.
     for (const char* body :
          {"{\"code\":\"1005\",\"msg\":\"\xB4\xED\"}", "{\"code\":0,\"data\":{}}",
-          "{\"code\":\"0\"}", "{\"msg\":\"no code\"}", "{\"code\":\"0000 \"}"}) {
+          "{\"code\":\"0\"}", "{\"msg\":\"no code\"}", "{\"code\":\"0000 \"}", "null",
+          " null\n", "/* none */ null // 0000", "null {\"code\":\"0000\"}"}) {
         server.setReply(kInitPath, jsonReply(body));
         EXPECT_EQ(initWith(url), body);
         expectNothingStored();
@@ -227,7 +229,7 @@ TEST(InitTest, EmptyUnreadableAndRefusedRepliesStoreNothing) {
     expectNothingStored();
 }
 
-// Replies of unexpected shapes never throw out of init: "2001", nothing stored.
+// Replies of other unexpected shapes never throw out of init: "2001", nothing stored.
 TEST(InitTest, UnexpectedReplyTypesGive2001) {
     ZOLVOSDK::setCallBackFun(onCommand);
     rig::PlatformServer server;
@@ -237,7 +239,10 @@ TEST(InitTest, UnexpectedReplyTypesGive2001) {
         "\"0000\"",
         "42",
         "true",
-        "null",
+        "false",
+        "-0.5",
+        "[]",
+        "\"null\"",
         "{\"code\":{\"v\":\"0000\"}}",
         "{\"code\":[\"0000\"]}",
         "{\"code\":\"0000\",\"data\":[1]}",

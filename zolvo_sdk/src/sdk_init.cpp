@@ -52,8 +52,10 @@ ReplyOutcome readReply(const std::string& responseStr, ClientSettings& settings)
         if (!reader->parse(begin, end, &root, &errors) || !errors.empty()) {
             return ReplyOutcome::kUnreadable;
         }
-        if (!root.isObject()) return ReplyOutcome::kUnreadable;
-        const std::string replyCode = root["code"].asString();
+        // A null reply holds no code: like an object without one it is refused
+        // and comes back unchanged. Any other root but an object is unreadable.
+        if (!root.isObject() && !root.isNull()) return ReplyOutcome::kUnreadable;
+        const std::string replyCode = root.isNull() ? std::string() : root["code"].asString();
         if (replyCode != code::kSuccess) return ReplyOutcome::kRefused;
         const Json::Value data = root["data"];
         settings = readSettings(data);
