@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -97,8 +98,8 @@ inline std::string uniqueId(const char* what) {
 // Fills the broker settings as a successful init would.
 inline void configure(const std::string& uri, const std::string& topic, int receiveTimeoutMs = 100,
                       const std::string& user = "", const std::string& password = "") {
-    zolvo_sdk::SdkConfig& c = *zolvo_sdk::g_config;
-    c.initialized = true;
+    auto settings = std::make_shared<zolvo_sdk::SdkConfig>(*zolvo_sdk::sdkState().config());
+    zolvo_sdk::SdkConfig& c = *settings;
     c.mqttAddress = uri;
     c.mqttUsername = user;
     c.mqttPassword = password;
@@ -109,6 +110,12 @@ inline void configure(const std::string& uri, const std::string& topic, int rece
     c.mqttConnectTimeout = 3;
     c.mqttKeepAliveInterval = 20;
     c.mqttCleanSession = 1;
+    zolvo_sdk::sdkState().publish(settings);  // and initialised
+}
+
+// Initialised again with the stored settings, as a later init would be.
+inline void initialiseAgain() {
+    zolvo_sdk::sdkState().publish(zolvo_sdk::sdkState().config());
 }
 
 inline size_t occurrences(const std::string& text, const std::string& needle) {

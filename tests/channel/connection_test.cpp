@@ -36,7 +36,7 @@ TEST_F(Connection, FirstConnectionFailureEndsTheThreadWithFlagClear) {
     ASSERT_TRUE(waitNoChannelThread());
     EXPECT_NE(out.text().find("Failed to connect, return code -1\n"), std::string::npos);
     EXPECT_EQ(out.text().find("sub topic: "), std::string::npos);
-    EXPECT_FALSE(zolvo_sdk::g_config->mqttStarted);
+    EXPECT_FALSE(zolvo_sdk::sdkState().mqttStarted);
     ASSERT_NE(zolvo_sdk::g_mqttClient, nullptr);
     EXPECT_EQ(zolvo_sdk::g_mqttClient->handle, nullptr);
 }
@@ -62,7 +62,7 @@ TEST_F(Connection, LostBrokerIsReconnectedAndReceivingResumes) {
         << out.text();
     // While the broker is away every attempt fails with -1 and the next one follows.
     ASSERT_TRUE(waitForCount(out, "Failed to connect, return code -1\n", 2));
-    EXPECT_FALSE(zolvo_sdk::g_config->mqttStarted);
+    EXPECT_FALSE(zolvo_sdk::sdkState().mqttStarted);
 
     broker.start();
     ASSERT_TRUE(out.waitFor("again connect [start subscribe] \n", 10s));
@@ -100,7 +100,7 @@ TEST_F(Connection, ReconnectionRefusedByTheBrokerEndsTheChannelForGood) {
     int code = std::stoi(tail.substr(last + failed.size(), lineEnd - last - failed.size()));
     EXPECT_GE(code, 1);
     EXPECT_LE(code, 5);
-    EXPECT_TRUE(zolvo_sdk::g_config->mqttStarted);
+    EXPECT_TRUE(zolvo_sdk::sdkState().mqttStarted);
     // No further attempt follows.
     size_t attempts = occurrences(out.text(), "Failed to connect, return code ");
     std::this_thread::sleep_for(600ms);

@@ -43,14 +43,14 @@ TEST_F(Stop, UnInitDuringReceiveStopsTheThreadAndKeepsTheClient) {
     ZOLVOSDK::unInit();
     EXPECT_LT(Clock::now() - t0, 3s);
     EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
-    EXPECT_FALSE(zolvo_sdk::g_config->initialized);
-    EXPECT_FALSE(zolvo_sdk::g_config->mqttStarted);
+    EXPECT_FALSE(zolvo_sdk::sdkState().initialized());
+    EXPECT_FALSE(zolvo_sdk::sdkState().mqttStarted);
     ASSERT_NE(zolvo_sdk::g_mqttClient, nullptr);
     EXPECT_EQ(zolvo_sdk::g_mqttClient->handle, nullptr);
     send("while stopped");
 
     // A new start (as init does) reuses the client: one thread, each command once.
-    zolvo_sdk::g_config->initialized = true;
+    initialiseAgain();
     start(2);
     EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 1u);
     send("again");
@@ -70,7 +70,7 @@ TEST_F(Stop, UnInitInterruptsTheReconnectWait) {
     ZOLVOSDK::unInit();
     EXPECT_LT(Clock::now() - t0, 3s);
     EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
-    EXPECT_FALSE(zolvo_sdk::g_config->mqttStarted);
+    EXPECT_FALSE(zolvo_sdk::sdkState().mqttStarted);
     EXPECT_EQ(out.text().find("Failed to connect"), std::string::npos);
 }
 
@@ -98,8 +98,8 @@ TEST_F(Stop, UnInitFromInsideACallbackDoesNotDeadlock) {
     send("first");
     ASSERT_TRUE(rig::waitUntil([&] { return calls.count() == 2; }, 10s));
     ASSERT_TRUE(waitNoChannelThread(5s));
-    EXPECT_FALSE(zolvo_sdk::g_config->initialized);
-    EXPECT_FALSE(zolvo_sdk::g_config->mqttStarted);
+    EXPECT_FALSE(zolvo_sdk::sdkState().initialized());
+    EXPECT_FALSE(zolvo_sdk::sdkState().mqttStarted);
     EXPECT_EQ(zolvo_sdk::g_mqttClient->handle, nullptr);
     EXPECT_EQ(join(calls.snapshot()), "queryOrder||first||returned");
 }
@@ -107,7 +107,7 @@ TEST_F(Stop, UnInitFromInsideACallbackDoesNotDeadlock) {
 TEST_F(Stop, UnInitAndANewStartFromInsideACallbackLeaveOneChannel) {
     ZOLVOSDK::setCommandInterface(new Reentrant(calls, [] {
         ZOLVOSDK::unInit();
-        zolvo_sdk::g_config->initialized = true;
+        initialiseAgain();
         zolvo_sdk::startMqttThread();
     }));
     start();
@@ -199,7 +199,7 @@ TEST_F(Stop, TeardownWhileCommandsArrive) {
     EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
     EXPECT_EQ(zolvo_sdk::g_mqttClient, nullptr);
     EXPECT_EQ(zolvo_sdk::g_commandInterface, nullptr);
-    EXPECT_EQ(zolvo_sdk::g_config, nullptr);
+    EXPECT_TRUE(zolvo_sdk::sdkState().tornDown());
     EXPECT_EQ(calls.deleted, 1);
     std::this_thread::sleep_for(200ms);
     stopSending = true;
@@ -216,7 +216,7 @@ TEST_F(Stop, TeardownFromInsideACallback) {
     ASSERT_TRUE(rig::waitUntil([&] { return calls.deleted == 1; }, 10s));
     ASSERT_TRUE(waitNoChannelThread(5s));
     EXPECT_EQ(zolvo_sdk::g_mqttClient, nullptr);
-    EXPECT_EQ(zolvo_sdk::g_config, nullptr);
+    EXPECT_TRUE(zolvo_sdk::sdkState().tornDown());
     EXPECT_EQ(join(calls.snapshot()), "queryOrder||first||returned");
     EXPECT_EQ(calls.callsAfterDelete, 0);
 }
@@ -229,7 +229,7 @@ TEST_F(Stop, ObjectReleasedBetweenTwoStartsIsDeletedOnce) {
     ZOLVOSDK::unInit();
     ZOLVOSDK::setCallBackFun(ignorePayload);
     EXPECT_EQ(calls.deleted, 1);
-    zolvo_sdk::g_config->initialized = true;
+    initialiseAgain();
     start(2);
     send("later");
     ASSERT_TRUE(waitForCount(out, "receive Message : ", 1));

@@ -19,7 +19,6 @@
 namespace {
 
 using zolvo_sdk::ZOLVOSDK;
-using zolvo_sdk::g_config;
 
 const char* const kInitPath = "/api/client/init.do";
 const char* const kKey = "SeCrEtMeRcHaNtKeY-7731";
@@ -29,6 +28,10 @@ std::string gbkResult(const char* code, const char* msgUtf8) {
 }
 
 void onCommand(const char*) {}
+
+// The stored settings as a request would take them now (null once torn down).
+zolvo_sdk::SdkConfigPtr stored() { return zolvo_sdk::sdkState().config(); }
+bool initialised() { return zolvo_sdk::sdkState().initialized(); }
 
 int g_destroyed = 0;
 class CountedInterface : public zolvo_sdk::CommandInterface {
@@ -50,14 +53,14 @@ std::string initWith(const std::string& url, const std::string& parkCode = "P01"
 
 // Nothing of a refused or failed init reaches the record.
 void expectNothingStored() {
-    ASSERT_NE(g_config, nullptr);
-    EXPECT_FALSE(g_config->initialized);
-    EXPECT_EQ(g_config->url, "");
-    EXPECT_EQ(g_config->key, "");
-    EXPECT_EQ(g_config->parkCode, "");
-    EXPECT_EQ(g_config->mqttAddress, "");
-    EXPECT_EQ(g_config->prepaymentType, 0);
-    EXPECT_EQ(g_config->mqttQos, 0);
+    ASSERT_NE(stored(), nullptr);
+    EXPECT_FALSE(initialised());
+    EXPECT_EQ(stored()->url, "");
+    EXPECT_EQ(stored()->key, "");
+    EXPECT_EQ(stored()->parkCode, "");
+    EXPECT_EQ(stored()->mqttAddress, "");
+    EXPECT_EQ(stored()->prepaymentType, 0);
+    EXPECT_EQ(stored()->mqttQos, 0);
 }
 
 TEST(InitTest, RefusalsInOrderSendNothing) {
@@ -146,14 +149,15 @@ TEST(InitTest, StoresCodesAndEverySettingOfAFullReply) {
                               "\"useSslTls\":-1,\"sslTlsVersion\":\"TLSv1.2\",\"other\":{}}}"));
     EXPECT_EQ(initWith(server.baseUrl()), gbkResult("0000", "初始化成功!"));
 
-    const zolvo_sdk::SdkConfig& c = *g_config;
+    const zolvo_sdk::SdkConfigPtr settings = stored();
+    const zolvo_sdk::SdkConfig& c = *settings;
     EXPECT_EQ(c.url, server.baseUrl());
     EXPECT_EQ(c.key, kKey);
     EXPECT_EQ(c.manufacturer, "M01");
     EXPECT_EQ(c.parkCode, "P01");
     EXPECT_EQ(c.sysCode, "S01");
     EXPECT_EQ(c.channelNumber, "A4");
-    EXPECT_TRUE(c.initialized);
+    EXPECT_TRUE(initialised());
     EXPECT_EQ(c.prepaymentType, 2);
     EXPECT_EQ(c.mqttAddress, broker);
     EXPECT_EQ(c.mqttUsername, "user");
@@ -174,12 +178,12 @@ TEST(InitTest, CodeOnlyAndCommentedRepliesSucceed) {
     rig::PlatformServer server;
     server.setReply(kInitPath, jsonReply("{\"code\":\"0000\"}"));
     EXPECT_EQ(initWith(server.baseUrl()), gbkResult("0000", "初始化成功!"));
-    EXPECT_TRUE(g_config->initialized);
-    EXPECT_EQ(g_config->mqttAddress, "");
-    EXPECT_EQ(g_config->mqttTopic, "");
-    EXPECT_EQ(g_config->sslTlsVersion, "");
-    EXPECT_EQ(g_config->prepaymentType, 0);
-    EXPECT_EQ(g_config->mqttTimeout, 0);
+    EXPECT_TRUE(initialised());
+    EXPECT_EQ(stored()->mqttAddress, "");
+    EXPECT_EQ(stored()->mqttTopic, "");
+    EXPECT_EQ(stored()->sslTlsVersion, "");
+    EXPECT_EQ(stored()->prepaymentType, 0);
+    EXPECT_EQ(stored()->mqttTimeout, 0);
 
     ZOLVOSDK::unInit();
     server.setReply(kInitPath,
@@ -187,9 +191,9 @@ TEST(InitTest, CodeOnlyAndCommentedRepliesSucceed) {
                               "{\"mqttQos\":2,\"mqttTopic\":\"t\",\"mqttAddress\":null}} "
                               "and some trailing text"));
     EXPECT_EQ(initWith(server.baseUrl()), gbkResult("0000", "初始化成功!"));
-    EXPECT_EQ(g_config->mqttQos, 2);
-    EXPECT_EQ(g_config->mqttTopic, "t");
-    EXPECT_EQ(g_config->mqttAddress, "");
+    EXPECT_EQ(stored()->mqttQos, 2);
+    EXPECT_EQ(stored()->mqttTopic, "t");
+    EXPECT_EQ(stored()->mqttAddress, "");
 }
 
 TEST(InitTest, EmptyUnreadableAndRefusedRepliesStoreNothing) {
@@ -210,10 +214,12 @@ TEST(InitTest, EmptyUnreadableAndRefusedRepliesStoreNothing) {
     server.setReply(kInitPath, jsonReply(std::string("\0{\"code\":\"0000\"}", 16)));
     EXPECT_EQ(initWith(url), gbkResult("2001", "初始化失败,未知的返回数据!"));
 
-    // Codes other than the text "0000" come back unchanged.
+    // Codes other than the text "0000" come back unchanged. A null reply has
+    // no code at all and comes back as it came, comments and trailing text kept.
     for (const char* body :
          {"{\"code\":\"1005\",\"msg\":\"\xB4\xED\"}", "{\"code\":0,\"data\":{}}",
-          "{\"code\":\"0\"}", "{\"msg\":\"no code\"}", "{\"code\":\"0000 \"}"}) {
+          "{\"code\":\"0\"}", "{\"msg\":\"no code\"}", "{\"code\":\"0000 \"}", "null",
+          " null\n", "/* none */ null // 0000", "null {\"code\":\"0000\"}"}) {
         server.setReply(kInitPath, jsonReply(body));
         EXPECT_EQ(initWith(url), body);
         expectNothingStored();
@@ -227,7 +233,7 @@ TEST(InitTest, EmptyUnreadableAndRefusedRepliesStoreNothing) {
     expectNothingStored();
 }
 
-// Replies of unexpected shapes never throw out of init: "2001", nothing stored.
+// Replies of other unexpected shapes never throw out of init: "2001", nothing stored.
 TEST(InitTest, UnexpectedReplyTypesGive2001) {
     ZOLVOSDK::setCallBackFun(onCommand);
     rig::PlatformServer server;
@@ -237,7 +243,10 @@ TEST(InitTest, UnexpectedReplyTypesGive2001) {
         "\"0000\"",
         "42",
         "true",
-        "null",
+        "false",
+        "-0.5",
+        "[]",
+        "\"null\"",
         "{\"code\":{\"v\":\"0000\"}}",
         "{\"code\":[\"0000\"]}",
         "{\"code\":\"0000\",\"data\":[1]}",
@@ -254,7 +263,7 @@ TEST(InitTest, UnexpectedReplyTypesGive2001) {
         EXPECT_EQ(initWith(server.baseUrl()), gbkResult("2001", "初始化失败,未知的返回数据!"))
             << body.substr(0, 80);
         expectNothingStored();
-        EXPECT_EQ(g_config->mqttTopic, "");
+        EXPECT_EQ(stored()->mqttTopic, "");
     }
 }
 
@@ -267,7 +276,7 @@ TEST(InitTest, BaseAddressIsKeptAsGiven) {
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].target, "//api/client/init.do");
-    EXPECT_EQ(g_config->url, withSlash);
+    EXPECT_EQ(stored()->url, withSlash);
 }
 
 // A loopback listener playing an HTTPS proxy: records the first request line.
@@ -339,25 +348,30 @@ TEST(InitTest, EmptyAddressGoesToTheBuiltInPlatform) {
 
 TEST(InitTest, UnInitThenInitAgain) {
     ZOLVOSDK::unInit();  // before any init: only the flags
-    EXPECT_FALSE(g_config->initialized);
-    EXPECT_FALSE(g_config->mqttStarted);
+    EXPECT_FALSE(initialised());
+    EXPECT_FALSE(zolvo_sdk::sdkState().mqttStarted);
 
     ZOLVOSDK::setCallBackFun(onCommand);
     rig::PlatformServer server;
     server.setReply(kInitPath, jsonReply("{\"code\":\"0000\",\"data\":{\"mqttQos\":1}}"));
     EXPECT_EQ(initWith(server.baseUrl()), gbkResult("0000", "初始化成功!"));
     ZOLVOSDK::unInit();
-    EXPECT_FALSE(g_config->initialized);
-    EXPECT_FALSE(g_config->mqttStarted);
+    EXPECT_FALSE(initialised());
+    EXPECT_FALSE(zolvo_sdk::sdkState().mqttStarted);
     // Settings and codes stay after unInit.
-    EXPECT_EQ(g_config->parkCode, "P01");
-    EXPECT_EQ(g_config->mqttQos, 1);
+    const zolvo_sdk::SdkConfigPtr first = stored();
+    EXPECT_EQ(first->parkCode, "P01");
+    EXPECT_EQ(first->mqttQos, 1);
 
     server.setReply(kInitPath, jsonReply("{\"code\":\"0000\",\"data\":{\"mqttQos\":2}}"));
     EXPECT_EQ(initWith(server.baseUrl(), "P02"), gbkResult("0000", "初始化成功!"));
-    EXPECT_TRUE(g_config->initialized);
-    EXPECT_EQ(g_config->parkCode, "P02");
-    EXPECT_EQ(g_config->mqttQos, 2);
+    EXPECT_TRUE(initialised());
+    EXPECT_EQ(stored()->parkCode, "P02");
+    EXPECT_EQ(stored()->mqttQos, 2);
+    // The next init replaces the settings whole: a snapshot taken before keeps
+    // the earlier ones.
+    EXPECT_EQ(first->parkCode, "P01");
+    EXPECT_EQ(first->mqttQos, 1);
     EXPECT_EQ(server.requestsTo(kInitPath).size(), 2u);
 }
 
@@ -401,7 +415,7 @@ TEST(RegistrationTest, DestroyingTwoObjectsTearsDownOnce) {
         second = first;
     }
     EXPECT_EQ(g_destroyed, 1);
-    EXPECT_EQ(g_config, nullptr);
+    EXPECT_EQ(stored(), nullptr);
     EXPECT_EQ(zolvo_sdk::g_commandInterface, nullptr);
     // After the teardown init answers with a text and sends nothing.
     rig::PlatformServer server;

@@ -7,6 +7,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -71,18 +72,17 @@ std::string dec(int32_t v) { return std::to_string(v); }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::silenceStdout();
-    zolvo_sdk::SdkConfig& c = *zolvo_sdk::g_config;
-    c.url = kBaseUrl;
-    c.key = kKey;
-    c.manufacturer = "fuzz";
-    c.initialized = true;
     zolvo_sdk::setRequestTransportForTesting(&capture);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider in(data, size);
-    zolvo_sdk::SdkConfig& c = *zolvo_sdk::g_config;
+    auto settings = std::make_shared<zolvo_sdk::SdkConfig>();
+    zolvo_sdk::SdkConfig& c = *settings;
+    c.url = kBaseUrl;
+    c.key = kKey;
+    c.manufacturer = "fuzz";
     // The car park's codes as init stored them: any present texts.
     c.parkCode = text(in);
     c.sysCode = text(in);
@@ -91,6 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!present(c.sysCode)) c.sysCode = "0001";
     if (!present(c.channelNumber)) c.channelNumber = "A4";
     const std::string park = c.parkCode, sys = c.sysCode, lane = c.channelNumber;
+    zolvo_sdk::sdkState().publish(settings);  // and initialised
 
     g_captured = Captured();
     std::string result;

@@ -68,7 +68,7 @@ TEST(BrokerFault, TenRestartsDuringACommandStreamLoseNothing) {
     }
     EXPECT_EQ(occurrences(out.text(), "again connect success \n"), size_t(kRestarts));
     EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 1u);
-    EXPECT_FALSE(zolvo_sdk::g_config->mqttStarted);
+    EXPECT_FALSE(zolvo_sdk::sdkState().mqttStarted);
 
     { ZOLVOSDK teardown; }
     EXPECT_TRUE(census.eachDeletedOnce());

@@ -29,8 +29,9 @@ struct ClientSettings {
 enum class ReplyOutcome { kSuccess, kRefused, kUnreadable };
 
 // Parses the reply (up to its first NUL) and, on the code "0000", reads its
-// settings into `settings` (left untouched otherwise). Never throws: every
-// unexpected shape is kUnreadable.
+// settings into `settings` (left untouched otherwise). An object without that
+// code, or a null, is kRefused. Never throws: every other unexpected shape is
+// kUnreadable.
 ReplyOutcome readReply(const std::string& responseStr, ClientSettings& settings);
 
 }  // namespace zolvo_sdk

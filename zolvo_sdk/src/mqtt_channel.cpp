@@ -376,10 +376,11 @@ void runChannel(uint64_t token) {
         // A previous thread still finishing (stopped from inside its own
         // callback) hands over first: one channel thread at a time.
         c.changed.wait(lock, [&] { return epoch != c.epoch || c.ownerToken == 0; });
-        bool proceed = epoch == c.epoch && g_config != nullptr && !g_config->mqttStarted;
+        const SdkConfigPtr settings = sdkState().config();  // one init's settings
+        bool proceed = epoch == c.epoch && settings != nullptr && !sdkState().mqttStarted;
         if (proceed) {
             if (g_mqttClient == nullptr) {
-                const SdkConfig& s = *g_config;
+                const SdkConfig& s = *settings;
                 g_mqttClient = new MqttCommandClient(
                     s.mqttAddress, s.mqttUsername, s.mqttPassword, s.mqttClientId, s.mqttTopic,
                     s.mqttQos, s.mqttTimeout, s.mqttConnectTimeout, s.mqttKeepAliveInterval,
@@ -426,7 +427,7 @@ void runChannel(uint64_t token) {
     {
         std::lock_guard<std::mutex> lock(c.mutex);
         // Stopped threads leave the flags to unInit.
-        if (gaveUp && epoch == c.epoch && g_config != nullptr) g_config->mqttStarted = true;
+        if (gaveUp && epoch == c.epoch && !sdkState().tornDown()) sdkState().mqttStarted = true;
         client->epoch = 0;
         c.ownerToken = 0;
         c.ownerClient = nullptr;

@@ -118,9 +118,11 @@ std::string notInitialisedText() { return resultText(code::kState, msg::kNotInit
 std::string runRequest(const Endpoint& endpoint, std::initializer_list<ArgTest> tests,
                        std::initializer_list<FormPair> pairs,
                        const std::string& filePath = std::string()) {
-    // 1. Initialised test (after teardown there is no record at all).
-    const SdkConfig* config = g_config;
-    if (config == nullptr || !config->initialized) return notInitialisedText();
+    // 1. Initialised test. The settings are one snapshot for the whole road:
+    // an init, unInit or teardown on another thread changes nothing of it.
+    const SdkConfigPtr snapshot = sdkState().initializedConfig();
+    if (snapshot == nullptr) return notInitialisedText();
+    const SdkConfig* config = snapshot.get();
 
     // 2. Argument tests: the first that fails decides.
     for (const ArgTest& test : tests) {

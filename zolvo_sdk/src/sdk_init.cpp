@@ -52,8 +52,10 @@ ReplyOutcome readReply(const std::string& responseStr, ClientSettings& settings)
         if (!reader->parse(begin, end, &root, &errors) || !errors.empty()) {
             return ReplyOutcome::kUnreadable;
         }
-        if (!root.isObject()) return ReplyOutcome::kUnreadable;
-        const std::string replyCode = root["code"].asString();
+        // A null reply holds no code: like an object without one it is refused
+        // and comes back unchanged. Any other root but an object is unreadable.
+        if (!root.isObject() && !root.isNull()) return ReplyOutcome::kUnreadable;
+        const std::string replyCode = root.isNull() ? std::string() : root["code"].asString();
         if (replyCode != code::kSuccess) return ReplyOutcome::kRefused;
         const Json::Value data = root["data"];
         settings = readSettings(data);
@@ -67,10 +69,11 @@ ReplyOutcome readReply(const std::string& responseStr, ClientSettings& settings)
 
 std::string ZOLVOSDK::init(std::string manufacturer, std::string parkCode, std::string sysCode,
                            std::string channelNumber, std::string key, std::string url) {
+    SdkState& state = sdkState();
     // After the library's state has been torn down nothing can be initialised.
-    if (g_config == nullptr) return resultText(code::kState, msg::kNotInitialized);
+    if (state.tornDown()) return resultText(code::kState, msg::kNotInitialized);
 
-    if (g_config->initialized) return resultText(code::kState, msg::kAlreadyInitialized);
+    if (state.initialized()) return resultText(code::kState, msg::kAlreadyInitialized);
     if (!isPresent(manufacturer)) return resultText(code::kArgument, msg::kNoManufacturer);
     if (!isPresent(parkCode)) return resultText(code::kArgument, msg::kNoParkCode);
     if (!isPresent(sysCode)) return resultText(code::kArgument, msg::kNoSysCode);
@@ -102,28 +105,32 @@ std::string ZOLVOSDK::init(std::string manufacturer, std::string parkCode, std::
             break;
     }
 
-    SdkConfig& config = *g_config;
-    config.url = baseUrl;
-    config.key = key;
-    config.manufacturer = manufacturer;
-    config.parkCode = parkCode;
-    config.sysCode = sysCode;
-    config.channelNumber = channelNumber;
-    config.prepaymentType = settings.prepaymentType;
-    config.mqttAddress = settings.mqttAddress;
-    config.mqttUsername = settings.mqttUsername;
-    config.mqttPassword = settings.mqttPassword;
-    config.mqttClientId = settings.mqttClientId;
-    config.mqttTopic = settings.mqttTopic;
-    config.mqttQos = settings.mqttQos;
-    config.mqttTimeout = settings.mqttTimeout;
-    config.mqttConnectTimeout = settings.mqttConnectTimeout;
-    config.mqttKeepAliveInterval = settings.mqttKeepAliveInterval;
-    config.mqttCleanSession = settings.mqttCleanSession;
-    config.useSslTls = settings.useSslTls;
-    config.sslTlsVersion = settings.sslTlsVersion;
-    // Set last: a request on another thread that sees the flag sees every setting.
-    config.initialized = true;
+    // The whole record is built first and published in one step: a request or
+    // the channel on another thread sees the settings of one init, never a mix.
+    auto config = std::make_shared<SdkConfig>();
+    config->url = baseUrl;
+    config->key = key;
+    config->manufacturer = manufacturer;
+    config->parkCode = parkCode;
+    config->sysCode = sysCode;
+    config->channelNumber = channelNumber;
+    config->prepaymentType = settings.prepaymentType;
+    config->mqttAddress = settings.mqttAddress;
+    config->mqttUsername = settings.mqttUsername;
+    config->mqttPassword = settings.mqttPassword;
+    config->mqttClientId = settings.mqttClientId;
+    config->mqttTopic = settings.mqttTopic;
+    config->mqttQos = settings.mqttQos;
+    config->mqttTimeout = settings.mqttTimeout;
+    config->mqttConnectTimeout = settings.mqttConnectTimeout;
+    config->mqttKeepAliveInterval = settings.mqttKeepAliveInterval;
+    config->mqttCleanSession = settings.mqttCleanSession;
+    config->useSslTls = settings.useSslTls;
+    config->sslTlsVersion = settings.sslTlsVersion;
+    // Torn down meanwhile (on another thread): nothing is stored or started.
+    if (!state.publish(std::move(config))) {
+        return resultText(code::kState, msg::kNotInitialized);
+    }
 
     startMqttThread();
     return resultText(code::kSuccess, msg::kInitSuccess);

@@ -1,26 +1,76 @@
-// Global state, load-time construction, registrations, unInit and teardown.
+// Global state, registrations, unInit and teardown.
 #include "mqtt_channel.h"
 #include "sdk_state.h"
 
 namespace zolvo_sdk {
 
-// Made by the library's static construction, before the host's first call.
-SdkConfig* g_config = new SdkConfig();
 CommandInterface* g_commandInterface = nullptr;
 CallBackFun g_callBackFun = nullptr;
 MqttCommandClient* g_mqttClient = nullptr;
+
+SdkState& sdkState() {
+    static SdkState* state = new SdkState();
+    return *state;
+}
+
+SdkConfigPtr SdkState::config() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return config_;
+}
+
+SdkConfigPtr SdkState::initializedConfig() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return initialized_ ? config_ : nullptr;
+}
+
+bool SdkState::initialized() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return initialized_;
+}
+
+bool SdkState::tornDown() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return config_ == nullptr;
+}
+
+bool SdkState::publish(SdkConfigPtr config) {
+    if (config == nullptr) return false;
+    SdkConfigPtr previous;  // released outside the lock
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (config_ == nullptr) return false;
+    previous = std::move(config_);
+    config_ = std::move(config);
+    initialized_ = true;
+    return true;
+}
+
+bool SdkState::clearInitialized() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    initialized_ = false;
+    return config_ != nullptr;
+}
+
+void SdkState::tearDown() {
+    SdkConfigPtr previous;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        previous = std::move(config_);
+        config_ = nullptr;
+        initialized_ = false;
+    }
+}
 
 ZOLVOSDK::ZOLVOSDK() = default;
 
 ZOLVOSDK& ZOLVOSDK::operator=(const ZOLVOSDK&) { return *this; }
 
 void ZOLVOSDK::unInit() {
-    if (g_config == nullptr) return;  // torn down: nothing left to change
-    g_config->initialized = false;
+    SdkState& state = sdkState();
+    if (!state.clearInitialized()) return;  // torn down: nothing left to change
     // The channel's own thread disconnects and destroys its handle; the client
-    // object and its settings stay for the next init.
+    // object and the stored settings stay for the next init.
     stopMqttChannel();
-    if (g_config != nullptr) g_config->mqttStarted = false;
+    if (!state.tornDown()) state.mqttStarted = false;
 }
 
 void ZOLVOSDK::setCallBackFun(CallBackFun fn) { registerCallBackFun(fn); }
@@ -31,9 +81,7 @@ ZOLVOSDK::~ZOLVOSDK() {
     // The channel stops before the client and the callback object go.
     stopMqttChannel();
     teardownMqttClient();
-    SdkConfig* config = g_config;
-    g_config = nullptr;
-    delete config;
+    sdkState().tearDown();
 }
 
 }  // namespace zolvo_sdk

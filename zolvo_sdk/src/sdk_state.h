@@ -1,9 +1,12 @@
-// The library's one configuration and state record and its global pointers.
+// The library's settings record, its state (the stored settings and the two
+// flags) and the other global pointers.
 #ifndef ZOLVO_SDK_SDK_STATE_H
 #define ZOLVO_SDK_SDK_STATE_H
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "zolvo_sdk/zolvo_sdk.h"
@@ -12,6 +15,9 @@ namespace zolvo_sdk {
 
 class MqttCommandClient;
 
+// The settings of one successful init: the caller's codes, key and base
+// address and the platform's client settings. A published record is never
+// changed: init builds a new one whole and publishes it at once.
 struct SdkConfig {
     std::string url;            // base address; request address = url + endpoint path
     std::string key;            // merchant signing key (never sent)
@@ -19,9 +25,6 @@ struct SdkConfig {
     std::string parkCode;
     std::string sysCode;
     std::string channelNumber;
-    // Written on the host's thread, read on the MQTT thread.
-    std::atomic<bool> initialized{false};
-    std::atomic<bool> mqttStarted{false};
     int32_t prepaymentType = 0;
     std::string mqttAddress;
     std::string mqttUsername;
@@ -37,8 +40,45 @@ struct SdkConfig {
     std::string sslTlsVersion;
 };
 
-// Created at load time; deleted (and cleared) only by ~ZOLVOSDK.
-extern SdkConfig* g_config;
+using SdkConfigPtr = std::shared_ptr<const SdkConfig>;
+
+// The stored settings and the initialised flag, changed together under one
+// lock. A reader takes the settings as one snapshot and keeps using it, while
+// init may publish newer settings and unInit or the teardown go on.
+class SdkState {
+public:
+    // The stored settings: those of the last successful init, kept by unInit
+    // (before the first init, empty texts and zeros). Null once torn down.
+    SdkConfigPtr config() const;
+    // The stored settings while initialised, else null (flag and settings
+    // read together).
+    SdkConfigPtr initializedConfig() const;
+    bool initialized() const;
+    bool tornDown() const;
+
+    // Stores `config` and sets the initialised flag, in one step. false, and
+    // nothing stored, once torn down.
+    bool publish(SdkConfigPtr config);
+    // Clears the initialised flag; false when torn down.
+    bool clearInitialized();
+    // Drops the stored settings for good (snapshots still held stay valid)
+    // and clears the initialised flag.
+    void tearDown();
+
+    // Set by the channel thread whose receive loop has given up, cleared by
+    // unInit; read under the channel's mutex.
+    std::atomic<bool> mqttStarted{false};
+
+private:
+    mutable std::mutex mutex_;
+    SdkConfigPtr config_ = std::make_shared<const SdkConfig>();  // null: torn down
+    bool initialized_ = false;
+};
+
+// The one state of the process, made on first use and never destroyed: a
+// thread may still use it during or after the teardown and static destruction.
+SdkState& sdkState();
+
 // The registered callback object; owned by the library from registration on.
 extern CommandInterface* g_commandInterface;
 extern CallBackFun g_callBackFun;
