@@ -156,7 +156,8 @@ int MqttCommandClient::connect() {
     }
     rc = MQTTClient_subscribe(handle, topic.c_str(), qos);
     if (rc == MQTTCLIENT_SUCCESS) {
-        std::cout << "sub topic: " << topic << " ,return code : " << rc << std::endl;
+        // The topic as subscribed: a setting with a NUL inside ends there.
+        std::cout << "sub topic: " << topic.c_str() << " ,return code : " << rc << std::endl;
     }
     return 0;
 }
