@@ -311,10 +311,14 @@ void MqttCommandClient::dispatch(CommandInterface* object, const char* text) {
     Json::CharReaderBuilder builder;
     Json::Value parsed;
     std::string errors;
-    bool ok;
-    {
+    bool ok = false;
+    try {
         std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
         ok = reader->parse(text, text + std::strlen(text), &parsed, &errors);
+    } catch (const std::exception&) {
+        // The reader gives up on some texts (nesting deeper than it allows) by
+        // throwing: a payload that does not parse, ignored like any other.
+        ok = false;
     }
     if (!ok || !errors.empty()) return;
     const Json::Value& root = parsed;
