@@ -130,6 +130,24 @@ TEST_F(Connection, RefusedSubscriptionStillConnectsAndDisconnectIsIdempotent) {
     accepted.disconnect();
 }
 
+// The topic is subscribed up to a NUL inside the setting, and the line names
+// what was subscribed.
+TEST_F(Connection, TopicSettingWithANulIsSubscribedAndLoggedUpToTheNul) {
+    rig::Broker broker;
+    Sender sender(broker.port());
+    const std::string topic = uniqueId("topic");
+    configure(broker.uri(), topic + std::string(1, '\0') + "/rest");
+    ZOLVOSDK::setCommandInterface(new Recorder(calls));
+    zolvo_sdk::startMqttThread();
+    ASSERT_TRUE(out.waitFor(" ,return code : 0\n", 10s));
+    EXPECT_NE(out.text().find("sub topic: " + topic + " ,return code : 0\n"), std::string::npos)
+        << out.text();
+    EXPECT_EQ(out.text().find("/rest"), std::string::npos) << out.text();
+    ASSERT_TRUE(sender.publish(topic, R"({"command":"prePay","orderId":"short topic"})"));
+    ASSERT_TRUE(rig::waitUntil([&] { return calls.count() == 1; }, 10s));
+    EXPECT_EQ(join(calls.snapshot()), "queryOrder||short topic|");
+}
+
 TEST_F(Connection, LongBrokerSettingsAreKeptWhole) {
     const std::string password(300, 'p');
     const std::string user = "user-" + std::string(295, 'u');

@@ -234,6 +234,22 @@ TEST_F(Dispatch, ThrowingCallbacksAndConversionErrorsDropOnlyTheMessage) {
     EXPECT_NE(text.find("Command message dropped: host failure\n"), std::string::npos);
 }
 
+// The reader gives up on nesting deeper than it allows by throwing: that is a
+// payload that does not parse, ignored after its line like any other.
+TEST_F(Dispatch, PayloadNestedDeeperThanTheReaderAllowsIsIgnoredSilently) {
+    ZOLVOSDK::setCommandInterface(new Thrower(calls));
+    start();
+    send(std::string(1010, '['));
+    send(std::string(1023, '[') + R"({"command":"prePay","orderId":"cut"})");
+    send(R"({"command":"prePay","orderId":"throw"})");  // a throwing callback keeps its line
+    sendEndAndWait(1);
+    EXPECT_EQ(join(calls.snapshot()), "queryOrder||END|");
+    std::string text = out.text();
+    EXPECT_EQ(occurrences(text, "receive Message : "), 4u) << text;
+    EXPECT_EQ(occurrences(text, "Command message dropped: "), 1u) << text;
+    EXPECT_NE(text.find("Command message dropped: host failure\n"), std::string::npos) << text;
+}
+
 void throwingFunction(const char* text) {
     if (std::string(text) == "boom") throw std::logic_error("callback function failed");
     g_fnCalls->add(text);

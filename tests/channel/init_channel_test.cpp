@@ -60,4 +60,31 @@ TEST_F(InitChannel, SecondInitAfterUnInitReusesTheFirstBrokerSettings) {
     EXPECT_EQ(join(calls.snapshot()), "queryOrder||first broker|");
 }
 
+// A reply without mqttTimeout: every receive returns at once, as with 0, and
+// the channel still stops at once.
+TEST_F(InitChannel, MissingReceiveTimeOutReceivesWithoutWaitingAndStopsAtOnce) {
+    std::string reply = rig::PlatformServer::defaultInitReply(broker.uri(), topic);
+    const std::string member = "\"mqttTimeout\":200,";
+    size_t at = reply.find(member);
+    ASSERT_NE(at, std::string::npos) << reply;
+    reply.erase(at, member.size());
+    rig::Reply r;
+    r.body = reply;
+    platform.setReply("/api/client/init.do", r);
+    ZOLVOSDK::setCommandInterface(new Recorder(calls));
+    ASSERT_NE(init().find(R"("code":"0000")"), std::string::npos);
+    ASSERT_TRUE(out.waitFor("sub topic: " + topic + " ,return code : 0\n", 10s));
+    ASSERT_TRUE(waitForCount(out, "Receive message failed ==> 0\n", 1000, 5s));
+    Sender sender(broker.port());
+    ASSERT_TRUE(sender.publish(topic, R"({"command":"prePay","orderId":"in time"})"));
+    ASSERT_TRUE(rig::waitUntil([&] { return calls.count() == 1; }, 10s));
+    auto t0 = std::chrono::steady_clock::now();
+    ZOLVOSDK::unInit();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
+    EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
+    ASSERT_TRUE(sender.publish(topic, R"({"command":"prePay","orderId":"too late"})"));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(join(calls.snapshot()), "queryOrder||in time|");
+}
+
 }  // namespace

@@ -14,6 +14,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+Calls* g_fnCalls = nullptr;
+
 class Stop : public ::testing::Test {
 protected:
     rig::Broker broker;
@@ -21,9 +23,10 @@ protected:
     std::string topic = uniqueId("topic");
     rig::OutputCapture out{1};
     Calls calls;
+    Calls functionCalls;
 
-    void start(size_t subscriptions = 1) {
-        configure(broker.uri(), topic);
+    void start(size_t subscriptions = 1, int receiveTimeoutMs = 100) {
+        configure(broker.uri(), topic, receiveTimeoutMs);
         zolvo_sdk::startMqttThread();
         ASSERT_TRUE(waitForCount(out, "sub topic: " + topic + " ,return code : 0\n", subscriptions));
     }
@@ -34,6 +37,7 @@ protected:
         ZOLVOSDK::unInit();
         if (HasFailure()) std::cerr << "---- captured output\n" << out.text() << std::endl;
     }
+    void sendWhileUnInitRuns(int receiveTimeoutMs, bool function);
 };
 
 TEST_F(Stop, UnInitDuringReceiveStopsTheThreadAndKeepsTheClient) {
@@ -72,6 +76,115 @@ TEST_F(Stop, UnInitInterruptsTheReconnectWait) {
     EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
     EXPECT_FALSE(zolvo_sdk::sdkState().mqttStarted);
     EXPECT_EQ(out.text().find("Failed to connect"), std::string::npos);
+}
+
+// The receive time-out that the platform sets: what the host sees of it stays,
+// and stopping never waits for it.
+class StopWithTimeOut : public Stop, public ::testing::WithParamInterface<int> {};
+
+INSTANTIATE_TEST_SUITE_P(ReceiveTimeOut, StopWithTimeOut, ::testing::Values(0, 200, 20000, -1),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return info.param < 0 ? "Negative" : std::to_string(info.param) + "ms";
+                         });
+
+TEST_P(StopWithTimeOut, UnInitAndTeardownReturnSoonAndTimeOutLinesKeepTheirRate) {
+    const int timeout = GetParam();
+    ZOLVOSDK::setCommandInterface(new Recorder(calls));
+    start(1, timeout);
+    // One "Receive message failed ==> 0" line per receive time-out that passes
+    // without a message: a stream of them for 0, none while a negative time-out
+    // (no time-out) or a long one runs.
+    const std::string line = "Receive message failed ==> 0\n";
+    const size_t before = occurrences(out.text(), line);
+    std::this_thread::sleep_for(1s);
+    const size_t seen = occurrences(out.text(), line) - before;
+    if (timeout == 0) {
+        EXPECT_GT(seen, 1000u);
+    } else if (timeout == 200) {
+        EXPECT_GE(seen, 3u);
+        EXPECT_LE(seen, 6u);
+    } else {
+        EXPECT_EQ(seen, 0u);
+    }
+    send("received");
+    ASSERT_TRUE(rig::waitUntil([&] { return calls.count() == 1; }, 10s));
+
+    // The channel is idle inside a receive; the broker answers at once, so the
+    // stop takes a fraction of a second, never a whole time-out.
+    auto t0 = Clock::now();
+    ZOLVOSDK::unInit();
+    EXPECT_LT(Clock::now() - t0, 2s);
+    EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
+    EXPECT_EQ(zolvo_sdk::g_mqttClient->handle, nullptr);
+
+    zolvo_sdk::g_config->initialized = true;
+    start(2, timeout);
+    std::this_thread::sleep_for(300ms);
+    t0 = Clock::now();
+    { ZOLVOSDK teardown; }
+    EXPECT_LT(Clock::now() - t0, 2s);
+    EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
+    EXPECT_EQ(zolvo_sdk::g_mqttClient, nullptr);
+    EXPECT_EQ(calls.deleted, 1);
+    EXPECT_EQ(join(calls.snapshot()), "queryOrder||received|");
+}
+
+void recordPayload(const char* text) { g_fnCalls->add(text); }
+
+// Commands published while unInit runs, from the moment its stop request stands
+// until after it has returned, reach neither the callback object nor the
+// callback function, and are not logged.
+void Stop::sendWhileUnInitRuns(int receiveTimeoutMs, bool function) {
+    Calls& seen = function ? functionCalls : calls;
+    if (function) {
+        g_fnCalls = &functionCalls;
+        ZOLVOSDK::setCallBackFun(recordPayload);
+    } else {
+        ZOLVOSDK::setCommandInterface(new Recorder(calls));
+    }
+    start(1, receiveTimeoutMs);
+    send("before");
+    ASSERT_TRUE(rig::waitUntil([&] { return seen.count() == 1; }, 10s));
+    std::this_thread::sleep_for(300ms);  // the channel waits inside its next receive
+
+    std::atomic<bool> returned{false};
+    std::thread stopping([&] {
+        ZOLVOSDK::unInit();
+        returned = true;
+    });
+    EXPECT_TRUE(rig::waitUntil(
+        [&] { return returned || zolvo_sdk::channelStopPendingForTesting(); }, 5s));
+    // The stop has been requested: two senders publish until unInit has
+    // returned, and a few more each after that.
+    std::atomic<int> sent{0};
+    auto publishing = [&](int sender) {
+        Sender own(broker.port());
+        for (int i = 0, after = 0; i < 100 && after < 3; ++i) {
+            if (returned) ++after;
+            if (own.publish(topic, R"({"command":"prePay","orderId":"late-)" +
+                                       std::to_string(sender) + "-" + std::to_string(i) + "\"}"))
+                ++sent;
+        }
+    };
+    std::thread first(publishing, 1), second(publishing, 2);
+    first.join();
+    second.join();
+    stopping.join();
+    EXPECT_GE(sent, 6);
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(seen.count(), 1u) << join(seen.snapshot());
+    EXPECT_EQ(occurrences(out.text(), "receive Message : "), 1u) << out.text();
+    EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
+}
+
+TEST_P(StopWithTimeOut, CommandsSentOnceTheStopIsRequestedReachNoObject) {
+    sendWhileUnInitRuns(GetParam(), false);
+    EXPECT_EQ(join(calls.snapshot()), "queryOrder||before|");
+}
+
+TEST_P(StopWithTimeOut, CommandsSentOnceTheStopIsRequestedReachNoFunction) {
+    sendWhileUnInitRuns(GetParam(), true);
+    EXPECT_EQ(join(functionCalls.snapshot()), R"({"command":"prePay","orderId":"before"})");
 }
 
 // Runs `action` inside its first queryOrder call.

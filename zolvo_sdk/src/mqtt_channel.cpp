@@ -5,6 +5,7 @@
 #include <json/json.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -21,6 +22,13 @@ namespace zolvo_sdk {
 
 namespace {
 
+// A receive waits for messages in slices of at most this long, so that the
+// channel's thread sees a stop request within one slice whatever the platform's
+// receive time-out is.
+constexpr int kReceiveSliceMs = 200;
+// How long a disconnect waits for the broker.
+constexpr int kDisconnectTimeoutMs = 10000;
+
 // One record per channel thread, from its start request until it has ended.
 struct ChannelThread {
     uint64_t token;
@@ -30,8 +38,10 @@ struct ChannelThread {
 struct ChannelControl {
     std::mutex mutex;
     std::condition_variable changed;
-    // Bumped by every stop request: a thread of an older generation is stale and stops.
-    uint64_t epoch = 1;
+    // Bumped by every stop request (under the mutex): a thread of an older
+    // generation is stale and stops. Atomic so that the receiving thread can look
+    // at it between two receive slices without taking the mutex.
+    std::atomic<uint64_t> epoch{1};
     uint64_t nextToken = 1;
     std::vector<ChannelThread> threads;
     // The one thread that holds the client (connects, receives), if any.
@@ -156,14 +166,15 @@ int MqttCommandClient::connect() {
     }
     rc = MQTTClient_subscribe(handle, topic.c_str(), qos);
     if (rc == MQTTCLIENT_SUCCESS) {
-        std::cout << "sub topic: " << topic << " ,return code : " << rc << std::endl;
+        // The topic as subscribed: a setting with a NUL inside ends there.
+        std::cout << "sub topic: " << topic.c_str() << " ,return code : " << rc << std::endl;
     }
     return 0;
 }
 
 void MqttCommandClient::disconnect() {
     if (handle == nullptr) return;
-    MQTTClient_disconnect(handle, 10000);
+    MQTTClient_disconnect(handle, kDisconnectTimeoutMs);
     MQTTClient_destroy(&handle);
     handle = nullptr;
 }
@@ -188,9 +199,8 @@ void MqttCommandClient::setCommandInterface(CommandInterface* object) {
 }
 
 bool MqttCommandClient::stopRequested() const {
-    ChannelControl& c = control();
-    std::lock_guard<std::mutex> lock(c.mutex);
-    return epoch != 0 && epoch != c.epoch;
+    // `epoch` is written only by the thread that runs this client.
+    return epoch != 0 && epoch != control().epoch.load(std::memory_order_acquire);
 }
 
 bool MqttCommandClient::waitBeforeReconnect() const {
@@ -198,6 +208,33 @@ bool MqttCommandClient::waitBeforeReconnect() const {
     std::unique_lock<std::mutex> lock(c.mutex);
     auto stale = [&] { return epoch != 0 && epoch != c.epoch; };
     return !c.changed.wait_for(lock, c.reconnectWait, stale);
+}
+
+int MqttCommandClient::receive(char** topicName, int* topicLength, MQTTClient_message** message,
+                               bool& stopped) {
+    stopped = false;
+    // A time-out of 0 (return at once) or of at most one slice: one receive.
+    if (timeout >= 0 && timeout <= kReceiveSliceMs)
+        return MQTTClient_receive(handle, topicName, topicLength, message, timeout);
+    // A longer one, or a negative one (Paho reads it as unsigned: no time-out, the
+    // receive waits for a message), in slices that keep the same end.
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        long slice = kReceiveSliceMs;
+        if (timeout > 0) {
+            const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    std::chrono::steady_clock::now() - start)
+                                    .count();
+            if (waited >= timeout) return MQTTCLIENT_SUCCESS;  // the time-out, no message
+            slice = std::min<long>(slice, timeout - waited);
+        }
+        int rc = MQTTClient_receive(handle, topicName, topicLength, message, slice);
+        if (rc != MQTTCLIENT_SUCCESS || *message != nullptr) return rc;
+        if (stopRequested()) {
+            stopped = true;
+            return rc;
+        }
+    }
 }
 
 void MqttCommandClient::receiveLoop() {
@@ -210,18 +247,21 @@ void MqttCommandClient::receiveLoop() {
         char* topicName = nullptr;
         int topicLength = 0;
         MQTTClient_message* message = nullptr;
-        int rc = MQTTClient_receive(handle, &topicName, &topicLength, &message, timeout);
+        bool stopped = false;
+        int rc = receive(&topicName, &topicLength, &message, stopped);
         if (rc == MQTTCLIENT_SUCCESS && message != nullptr) {
             int length = message->payloadlen;
             keepPayload(buffer, message->payload, length);
             MQTTClient_freeMessage(&message);
             MQTTClient_free(topicName);
-            if (length == 0) continue;
+            // A message that comes once a stop is requested is left unhandled.
+            if (length == 0 || stopRequested()) continue;
             handleMessage(buffer);
             continue;
         }
         if (message != nullptr) MQTTClient_freeMessage(&message);
         if (topicName != nullptr) MQTTClient_free(topicName);
+        if (stopped) continue;
         std::cout << "Receive message failed ==> " << rc << std::endl;
         if (rc == MQTTCLIENT_DISCONNECTED) {
             std::cout << "Network connection exception ! " << std::endl;
@@ -258,8 +298,12 @@ void MqttCommandClient::handleMessage(const char* text) {
     ChannelControl& c = control();
     CallBackFun fn = nullptr;
     CommandInterface* object = nullptr;
+    // Once a stop is requested the host gets nothing more: the request and each
+    // of these looks are ordered by the mutex.
+    auto stale = [&] { return epoch != 0 && epoch != c.epoch; };
     {
         std::lock_guard<std::mutex> lock(c.mutex);
+        if (stale()) return;
         fn = callBackFun;
     }
     if (fn != nullptr) {
@@ -278,7 +322,7 @@ void MqttCommandClient::handleMessage(const char* text) {
         // another holder: a release meanwhile is carried out after the call.
         std::lock_guard<std::mutex> lock(c.mutex);
         object = commandInterface;
-        if (object == nullptr) return;
+        if (object == nullptr || stale()) return;
         c.inCall = object;
         c.deleteAfterCall = false;
     }
@@ -310,10 +354,14 @@ void MqttCommandClient::dispatch(CommandInterface* object, const char* text) {
     Json::CharReaderBuilder builder;
     Json::Value parsed;
     std::string errors;
-    bool ok;
-    {
+    bool ok = false;
+    try {
         std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
         ok = reader->parse(text, text + std::strlen(text), &parsed, &errors);
+    } catch (const std::exception&) {
+        // The reader gives up on some texts (nesting deeper than it allows) by
+        // throwing: a payload that does not parse, ignored like any other.
+        ok = false;
     }
     if (!ok || !errors.empty()) return;
     const Json::Value& root = parsed;
@@ -489,13 +537,12 @@ void stopMqttChannel() {
     ChannelControl& c = control();
     std::unique_lock<std::mutex> lock(c.mutex);
     ++c.epoch;
-    // A thread notices within one receive time-out (at once while it waits to
-    // reconnect), may still be inside a connect, and disconnects within 10 s.
-    std::chrono::milliseconds bound(12000);
-    if (c.ownerClient != nullptr) {
-        bound += std::chrono::milliseconds(std::clamp(c.ownerClient->timeout, 0, 600000));
-        bound += std::chrono::seconds(std::clamp(c.ownerClient->connectTimeout, 0, 600));
-    }
+    // A receiving thread notices within one receive slice, a thread waiting to
+    // reconnect at once; it then disconnects, which the broker may make last up
+    // to the disconnect time-out. A thread inside a connect or a host callback
+    // notices when that returns; the wait ends at the bound all the same, and
+    // such a thread ends on its own later without handing anything more to the host.
+    const std::chrono::milliseconds bound(kDisconnectTimeoutMs + 1000);
     c.changed.notify_all();
     c.changed.wait_for(lock, bound, [&] { return !anyStaleThreadButMe(c); });
 }
@@ -533,6 +580,12 @@ std::size_t channelThreadCountForTesting() {
     ChannelControl& c = control();
     std::lock_guard<std::mutex> lock(c.mutex);
     return c.threads.size();
+}
+
+bool channelStopPendingForTesting() {
+    ChannelControl& c = control();
+    std::lock_guard<std::mutex> lock(c.mutex);
+    return anyStaleThreadButMe(c);
 }
 
 }  // namespace zolvo_sdk

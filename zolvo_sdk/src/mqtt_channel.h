@@ -35,8 +35,8 @@ public:
     // Creates the handle, connects and subscribes. 0, or the code of the create
     // or connect call that failed (the handle is then empty again).
     int connect();
-    // Receives and dispatches until the channel gives up or is asked to stop.
-    // Leaves with an empty handle.
+    // Receives and dispatches until the channel gives up or is asked to stop
+    // (seen within one receive slice). Leaves with an empty handle.
     void receiveLoop();
     // Reconnect procedure. true: connected again; false: gave up or asked to stop
     // (the handle is empty then).
@@ -53,7 +53,7 @@ public:
     const std::string clientId;
     const std::string topic;
     const int qos;
-    const int timeout;            // receive time-out, milliseconds
+    const int timeout;            // receive time-out, milliseconds (negative: none)
     const int connectTimeout;     // seconds
     const int keepAliveInterval;  // seconds
     const int cleanSession;
@@ -75,6 +75,10 @@ private:
     friend void deliverPayloadForTesting(MqttCommandClient& client, const void* payload,
                                          int length);
     bool stopRequested() const;
+    // One receive with the `timeout` setting, as Paho's, waited for in short
+    // slices; a stop request ends it early with no message and sets `stopped`.
+    int receive(char** topicName, int* topicLength, MQTTClient_message** message,
+                bool& stopped);
     // Waits the reconnect delay; false when a stop request came meanwhile.
     bool waitBeforeReconnect() const;
     void handleMessage(const char* text);
@@ -91,9 +95,10 @@ void registerCallBackFun(CallBackFun fn);
 void registerCommandInterface(CommandInterface* object);
 
 // Asks every running channel thread to stop and waits until they have disconnected
-// and ended (bounded by the disconnect time-out plus one receive and one connect
-// time-out). Called on a channel thread, it does not wait for that thread, which
-// stops once the running callback has returned.
+// and ended, 11 s at most (the disconnect time-out and one second), whatever the
+// receive time-out is. From then on no thread hands a message to the host. Called
+// on a channel thread, it does not wait for that thread, which stops once the
+// running callback has returned.
 void stopMqttChannel();
 
 // Teardown, after stopMqttChannel: deletes the client object (or leaves its
@@ -114,6 +119,8 @@ void deliverPayloadForTesting(MqttCommandClient& client, const void* payload, in
 void setReconnectWaitForTesting(std::chrono::milliseconds wait);
 // Channel threads started and not yet ended.
 std::size_t channelThreadCountForTesting();
+// Whether a channel thread that a stop request concerns is still running.
+bool channelStopPendingForTesting();
 
 }  // namespace zolvo_sdk
 

@@ -57,6 +57,8 @@ public:
 class ZOLVO_SDK_API ZOLVOSDK {
 public:
     ZOLVOSDK();
+    // Stops the command channel as unInit does (and waits as long at most), then
+    // deletes the channel's client and the registered callback object.
     ~ZOLVOSDK();
     ZOLVOSDK& operator=(const ZOLVOSDK&);
 
@@ -64,6 +66,17 @@ public:
     // address when empty) and starts the command channel.
     static std::string init(std::string manufacturer, std::string parkCode, std::string sysCode,
                             std::string channelNumber, std::string key, std::string url);
+    // Leaves the initialised state and stops the command channel. It waits until
+    // the channel's thread has disconnected from the broker and ended: the thread
+    // sees the request within a fraction of a second, whatever the platform's
+    // receive time-out, and the disconnect waits up to 10 s for the broker, so
+    // unInit returns within about 11 s, at once when the broker answers. A
+    // thread still inside a connect or a callback when that time is up ends on
+    // its own later. Once unInit is called, no command reaches the callback
+    // object or function any more (a callback already running finishes). Called
+    // from inside a callback it does not wait: the channel stops once that
+    // callback has returned. The registration and the broker settings stay for
+    // the next init.
     static void unInit();
     static void setCallBackFun(CallBackFun fn);
     static void setCommandInterface(CommandInterface* object);
