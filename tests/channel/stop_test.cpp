@@ -117,7 +117,7 @@ TEST_P(StopWithTimeOut, UnInitAndTeardownReturnSoonAndTimeOutLinesKeepTheirRate)
     EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
     EXPECT_EQ(zolvo_sdk::g_mqttClient->handle, nullptr);
 
-    zolvo_sdk::g_config->initialized = true;
+    initialiseAgain();
     start(2, timeout);
     std::this_thread::sleep_for(300ms);
     t0 = Clock::now();
