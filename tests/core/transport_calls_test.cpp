@@ -113,7 +113,9 @@ std::string setopt(CURLoption option, const char* pointer) {
     return "setopt " + std::to_string(static_cast<int>(option)) + " " + pointer;
 }
 
-std::string performed(CURLcode rc) { return "easy_perform " + std::to_string(static_cast<int>(rc)); }
+std::string performed(CURLcode rc) {
+    return "easy_perform " + std::to_string(static_cast<int>(rc));
+}
 
 std::string failureLine(CURLcode rc) {
     return std::string("curl_easy_perform() failed: ") + curl_easy_strerror(rc);
@@ -194,7 +196,8 @@ TEST(TransportCalls, MultipartPostChecksTheFileFirstAndFreesHandleThenForm) {
 
     // The file is opened and closed before the handle is made; libcurl reads it
     // during the transfer.
-    const Outcome withFile = runOperation({"multipart", server.baseUrl() + kEnter, "a=1", image}, image);
+    const Outcome withFile =
+        runOperation({"multipart", server.baseUrl() + kEnter, "a=1", image}, image);
     EXPECT_EQ(withFile.result, ok(kEnter));
     EXPECT_EQ(withFile.calls,
               concat({{kGlobalInit, "fopen rb ok", "fclose", "easy_init"}, kMultipartOptions,
@@ -253,7 +256,8 @@ TEST(TransportCalls, UploadKeepsTheFileOpenUntilHandleIsFreedThenFreesTheForm) {
 
     // The handle is made before the file is looked at, and released after it.
     const std::string missing = dir.path() + "/missing.jpg";
-    const Outcome noFile = runOperation({"upload", server.baseUrl() + kUpload, "a=1", missing}, missing);
+    const Outcome noFile =
+        runOperation({"upload", server.baseUrl() + kUpload, "a=1", missing}, missing);
     EXPECT_EQ(noFile.result, gbkResult("1000", "未知的文件!"));
     EXPECT_EQ(noFile.calls, Calls({kGlobalInit, "easy_init", "fopen rb failed", "easy_cleanup"}));
 
