@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <memory>
 #include <mutex>
+#include <utility>
 
 #include "codepage.h"
 #include "text_util.h"
@@ -77,6 +79,42 @@ private:
 
 #pragma GCC diagnostic pop
 
+// Owners of the C resources of a transfer.
+struct FileCloser {
+    void operator()(FILE* file) const { std::fclose(file); }
+};
+using UploadFile = std::unique_ptr<FILE, FileCloser>;
+
+struct EasyHandleCleanup {
+    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+};
+struct HeaderListFree {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+// What one transfer holds, each part released by its owner on every way out of
+// an operation. The members go in the reverse order of their declaration: the
+// header list, then the handle, then the upload file, then the form.
+struct Transfer {
+    MultipartForm form;
+    UploadFile file;
+    std::unique_ptr<CURL, EasyHandleCleanup> handle;
+    std::unique_ptr<curl_slist, HeaderListFree> headers;
+
+    // Makes the easy handle; null when libcurl cannot make one.
+    CURL* makeHandle() {
+        handle.reset(curl_easy_init());
+        return handle.get();
+    }
+
+    // libcurl returns the head of the list: the same one, a new one when the
+    // list was empty, or null (and the list unchanged) when out of memory.
+    void appendHeader(const char* line) {
+        curl_slist* const head = curl_slist_append(headers.get(), line);
+        if (head != nullptr && head != headers.get()) headers.reset(head);
+    }
+};
+
 // The options of both multipart operations, in their order.
 void setMultipartOptions(CURL* curl, const std::string& url, MultipartForm& form,
                          std::string* responseStr) {
@@ -91,39 +129,41 @@ void setMultipartOptions(CURL* curl, const std::string& url, MultipartForm& form
     curl_easy_setopt(curl, CURLOPT_TIMEOUT, kMultipartTimeoutSeconds);
 }
 
-// Opens the file for reading and reads its status; on failure returns the
-// result text and leaves `file` null.
-std::string openUploadFile(const std::string& path, FILE*& file) {
-    file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return resultText(code::kArgument, msg::kUnknownFile);
+// A file to send, opened for reading, or the result text that says why not.
+struct OpenedFile {
+    UploadFile file;      // null on failure
+    std::string failure;  // empty on success
+};
+
+// Opens the file for reading and reads its status; a file that fails a check
+// is closed again before the result comes back.
+OpenedFile openUploadFile(const std::string& path) {
+    UploadFile file(std::fopen(path.c_str(), "rb"));
+    if (file == nullptr) return {nullptr, resultText(code::kArgument, msg::kUnknownFile)};
     struct stat fileInfo;
-    if (fstat(fileno(file), &fileInfo) != 0) {
-        std::fclose(file);
-        file = nullptr;
-        return resultText(code::kArgument, msg::kFileError);
-    }
+    if (fstat(fileno(file.get()), &fileInfo) != 0)
+        return {nullptr, resultText(code::kArgument, msg::kFileError)};
     // Here a directory opens for reading too; it is no file to send, and the
     // host learns so as from a path that names nothing.
-    if (S_ISDIR(fileInfo.st_mode)) {
-        std::fclose(file);
-        file = nullptr;
-        return resultText(code::kArgument, msg::kUnknownFile);
-    }
-    return std::string();
+    if (S_ISDIR(fileInfo.st_mode))
+        return {nullptr, resultText(code::kArgument, msg::kUnknownFile)};
+    return {std::move(file), std::string()};
 }
 
 }  // namespace
 
+// In each operation the response text is declared before the transfer, so that
+// it outlives the handle that writes into it.
 std::string HttpClient::post(const std::string& url, const std::string& body) {
     ensureCurlGlobalInit();
-    CURL* curl = curl_easy_init();
+    std::string responseStr;
+    Transfer transfer;
+    CURL* const curl = transfer.makeHandle();
     if (curl == nullptr) return resultText(code::kArgument, msg::kConnectionError);
 
-    std::string responseStr;
-    curl_slist* headers = nullptr;
-    for (const char* line : kFormHeaders) headers = curl_slist_append(headers, line);
+    for (const char* line : kFormHeaders) transfer.appendHeader(line);
 
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, transfer.headers.get());
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_POST, 1L);
     curl_easy_setopt(curl, CURLOPT_HEADER, 0L);
@@ -141,63 +181,55 @@ std::string HttpClient::post(const std::string& url, const std::string& body) {
         reportFailure(rc);
         responseStr = resultText(code::kArgument, msg::kConnectionError);
     }
-    curl_slist_free_all(headers);
-    curl_easy_cleanup(curl);
     return responseStr;
 }
 
 std::string HttpClient::postMultipart(const std::string& url, const std::string& formText,
                                       const std::string& filePath) {
     ensureCurlGlobalInit();
-    MultipartForm form;
+    std::string responseStr;
+    Transfer transfer;
     if (isPresent(filePath)) {
-        FILE* file = nullptr;
-        const std::string failure = openUploadFile(filePath, file);
-        if (file == nullptr) return failure;
-        std::fclose(file);
-        form.addFile(filePath);
+        // Checked and closed again at once: libcurl reads the file itself
+        // during the transfer.
+        if (OpenedFile checked = openUploadFile(filePath); checked.file == nullptr)
+            return std::move(checked.failure);
+        transfer.form.addFile(filePath);
     }
-    form.addFields(formText);
+    transfer.form.addFields(formText);
 
-    CURL* curl = curl_easy_init();
+    CURL* const curl = transfer.makeHandle();
     if (curl == nullptr) return resultText(code::kArgument, msg::kConnectionError);
 
-    std::string responseStr;
-    setMultipartOptions(curl, url, form, &responseStr);
+    setMultipartOptions(curl, url, transfer.form, &responseStr);
     const CURLcode rc = curl_easy_perform(curl);
     if (rc != CURLE_OK) {
         reportFailure(rc);
         responseStr = resultText(code::kArgument, msg::kConnectionError);
     }
-    curl_easy_cleanup(curl);
     return responseStr;
 }
 
 std::string HttpClient::postFile(const std::string& url, const std::string& formText,
                                  const std::string& filePath) {
     ensureCurlGlobalInit();
-    CURL* curl = curl_easy_init();
+    std::string responseStr;
+    Transfer transfer;
+    CURL* const curl = transfer.makeHandle();
     if (curl == nullptr) return resultText(code::kNetwork, msg::kNetworkError);
 
     // The file stays open until the transfer has ended.
-    FILE* file = nullptr;
-    const std::string failure = openUploadFile(filePath, file);
-    if (file == nullptr) {
-        curl_easy_cleanup(curl);
-        return failure;
-    }
+    OpenedFile upload = openUploadFile(filePath);
+    if (upload.file == nullptr) return std::move(upload.failure);
+    transfer.file = std::move(upload.file);
 
-    MultipartForm form;
-    form.addFile(filePath);
-    form.addFields(formText);
+    transfer.form.addFile(filePath);
+    transfer.form.addFields(formText);
 
-    std::string responseStr;
-    setMultipartOptions(curl, url, form, &responseStr);
+    setMultipartOptions(curl, url, transfer.form, &responseStr);
     const CURLcode rc = curl_easy_perform(curl);
     if (rc != CURLE_OK) {
         reportFailure(rc);
-        curl_easy_cleanup(curl);
-        std::fclose(file);
         return resultText(code::kArgument, msg::kUploadFailed);
     }
 
@@ -210,9 +242,6 @@ std::string HttpClient::postFile(const std::string& url, const std::string& form
                  ".%06ld seconds\n",
                  speedUpload, static_cast<curl_off_t>(totalTime / 1000000),
                  static_cast<long>(totalTime % 1000000));
-
-    curl_easy_cleanup(curl);
-    std::fclose(file);
     return responseStr;
 }
 
