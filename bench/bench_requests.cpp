@@ -4,13 +4,13 @@
 // loopback platform, interleaved A/B.
 //   bench_requests --url http://127.0.0.1:PORT --pairs 2000 --out results.txt
 #include <curl/curl.h>
-#include <openssl/evp.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "bench_util.h"
+#include "openssl_md5.h"
 #include "zolvo_sdk/zolvo_sdk.h"
 
 namespace {
@@ -25,21 +25,8 @@ const std::string kKey = "1a2b3c4d5e6f7a8b9c0d1e2f3a4b5c6d";
 const std::string kOrderId = "201808310001";
 const std::string kInTime = "20180831123056";
 
-std::string md5UpperHex(const std::string& text) {
-    unsigned char out[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(text.data(), text.size(), out, &length, EVP_md5(), nullptr);
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string hex;
-    for (unsigned int i = 0; i < length; ++i) {
-        hex += kDigits[out[i] >> 4];
-        hex += kDigits[out[i] & 15];
-    }
-    return hex;
-}
-
 std::string signedText(const std::string& form) {
-    return form + "&sign=" + md5UpperHex(form + "&key=" + kKey);
+    return form + "&sign=" + rig::opensslMd5Hex(form + "&key=" + kKey);
 }
 
 size_t collect(char* data, size_t size, size_t nmemb, void* target) {

@@ -20,6 +20,7 @@
 namespace chantest {
 
 using namespace std::chrono_literals;
+using rig::occurrences;
 
 inline std::string join(const std::vector<std::string>& parts) {
     std::string s;
@@ -116,12 +117,6 @@ inline void configure(const std::string& uri, const std::string& topic, int rece
 // Initialised again with the stored settings, as a later init would be.
 inline void initialiseAgain() {
     zolvo_sdk::sdkState().publish(zolvo_sdk::sdkState().config());
-}
-
-inline size_t occurrences(const std::string& text, const std::string& needle) {
-    size_t n = 0;
-    for (size_t p = text.find(needle); p != std::string::npos; p = text.find(needle, p + 1)) ++n;
-    return n;
 }
 
 // Waits until `needle` appears at least `n` times in the captured output.

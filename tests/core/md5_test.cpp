@@ -1,6 +1,5 @@
 // The digest, the request signature and the init nonce.
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
 #include <cstdlib>
 #include <random>
@@ -10,28 +9,15 @@
 #include <vector>
 
 #include "md5.h"
+#include "openssl_md5.h"
 
 namespace {
 
 using zolvo_sdk::Md5;
 
-std::string toHex(const unsigned char* bytes, size_t n) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (size_t i = 0; i < n; ++i) {
-        out += digits[bytes[i] >> 4];
-        out += digits[bytes[i] & 15];
-    }
-    return out;
-}
-
-// Reference digest straight from OpenSSL's EVP interface.
-std::string evpMd5(const std::string& bytes) {
-    unsigned char out[EVP_MAX_MD_SIZE];
-    unsigned int n = 0;
-    EVP_Digest(bytes.data(), bytes.size(), out, &n, EVP_md5(), nullptr);
-    return toHex(out, n);
-}
+// The reference digest comes straight from OpenSSL's EVP interface.
+using rig::opensslMd5Hex;
+using rig::upperHex;
 
 std::string md5Hex(const std::string& message) { return Md5(message).toUpperHex(); }
 
@@ -57,17 +43,17 @@ TEST(Md5Test, RandomInputsMatchOpenSsl) {
         for (int round = 0; round < 3; ++round) {
             std::string input(length, '\0');
             for (char& c : input) c = static_cast<char>(byte(gen));
-            ASSERT_EQ(md5Hex(input), evpMd5(input)) << "length " << length;
+            ASSERT_EQ(md5Hex(input), opensslMd5Hex(input)) << "length " << length;
         }
     }
 }
 
 TEST(Md5Test, DigestKeepsRunningState) {
     Md5 md5("ab");
-    const std::string first = toHex(md5.digest(), 16);
-    const std::string second = toHex(md5.digest(), 16);
+    const std::string first = upperHex(md5.digest(), 16);
+    const std::string second = upperHex(md5.digest(), 16);
     EXPECT_EQ(first, second);
-    EXPECT_EQ(first, evpMd5("ab"));
+    EXPECT_EQ(first, opensslMd5Hex("ab"));
 
     // More input after a digest continues the message.
     const unsigned char c = 'c';
@@ -82,7 +68,7 @@ TEST(Md5Test, DigestKeepsRunningState) {
     pieces.update(reinterpret_cast<const unsigned char*>(longText.data() + 7), 60);
     pieces.digest();
     pieces.update(reinterpret_cast<const unsigned char*>(longText.data() + 67), 133);
-    EXPECT_EQ(pieces.toUpperHex(), evpMd5(longText));
+    EXPECT_EQ(pieces.toUpperHex(), opensslMd5Hex(longText));
 }
 
 // A digest must not disturb the bytes still waiting for their block: with
@@ -94,11 +80,11 @@ TEST(Md5Test, DigestThenDigestAndDigestThenMoreInputMatchOpenSsl) {
     for (size_t length = 0; length <= 200; ++length) {
         std::string input(length, '\0');
         for (char& c : input) c = static_cast<char>(byte(gen));
-        const std::string expected = evpMd5(input);
+        const std::string expected = opensslMd5Hex(input);
 
         Md5 twice(input);
-        ASSERT_EQ(toHex(twice.digest(), 16), expected) << "length " << length;
-        ASSERT_EQ(toHex(twice.digest(), 16), expected) << "second digest, length " << length;
+        ASSERT_EQ(upperHex(twice.digest(), 16), expected) << "length " << length;
+        ASSERT_EQ(upperHex(twice.digest(), 16), expected) << "second digest, length " << length;
 
         for (size_t more : {size_t{1}, size_t{8}, size_t{64}}) {
             std::string tail(more, '\0');
@@ -106,7 +92,7 @@ TEST(Md5Test, DigestThenDigestAndDigestThenMoreInputMatchOpenSsl) {
             Md5 continued(input);
             continued.digest();
             continued.update(reinterpret_cast<const unsigned char*>(tail.data()), tail.size());
-            ASSERT_EQ(toHex(continued.digest(), 16), evpMd5(input + tail))
+            ASSERT_EQ(upperHex(continued.digest(), 16), opensslMd5Hex(input + tail))
                 << "length " << length << " then " << more;
         }
     }
@@ -115,11 +101,11 @@ TEST(Md5Test, DigestThenDigestAndDigestThenMoreInputMatchOpenSsl) {
 TEST(SignRequestTest, AppendsUpperHexDigestOfTextAndKey) {
     const std::string form = "orderId=A1&parkCode=P01";
     const std::string signedText = zolvo_sdk::signRequest(form, "K3y");
-    EXPECT_EQ(signedText, form + "&sign=" + evpMd5(form + "&key=K3y"));
+    EXPECT_EQ(signedText, form + "&sign=" + opensslMd5Hex(form + "&key=K3y"));
 
     // Values holding "&", "=" and GBK bytes enter the signature unchanged.
     const std::string odd = "carNumber=\xC9\xC2" "A1 2&remarks=a=b&c";
-    EXPECT_EQ(zolvo_sdk::signRequest(odd, "k"), odd + "&sign=" + evpMd5(odd + "&key=k"));
+    EXPECT_EQ(zolvo_sdk::signRequest(odd, "k"), odd + "&sign=" + opensslMd5Hex(odd + "&key=k"));
 }
 
 bool inAlphabet(char c) {

@@ -39,7 +39,7 @@ using Form = std::map<std::string, std::string>;
 Form formOf(const rig::RecordedRequest &r)
 {
     Form form;
-    for (const auto &kv : rig::parseForm(r.multipart ? rig::formFromParts(r.parts) : r.body))
+    for (const auto &kv : rig::parseForm(rig::wireForm(r)))
         form[kv.first] = kv.second;
     return form;
 }

@@ -3,7 +3,6 @@
 #define ZOLVO_FUZZ_SUPPORT_H
 
 #include <fcntl.h>
-#include <openssl/evp.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -64,20 +63,6 @@ inline bool isValidUtf8(const std::string& text) {
         p += n + 1;
     }
     return true;
-}
-
-// Upper-case hex MD5 through OpenSSL, independent of the library's own digest.
-inline std::string md5UpperHex(const std::string& bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr);
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string hex;
-    for (unsigned int i = 0; i < length; ++i) {
-        hex += kHex[digest[i] >> 4];
-        hex += kHex[digest[i] & 0x0F];
-    }
-    return hex;
 }
 
 }  // namespace fuzz

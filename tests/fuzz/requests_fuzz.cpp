@@ -14,6 +14,7 @@
 
 #include "codepage.h"
 #include "fuzz_support.h"
+#include "openssl_md5.h"
 #include "request_transport.h"
 #include "sdk_state.h"
 #include "text_util.h"
@@ -271,7 +272,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!form.empty()) form += '&';
         form += pair.first + "=" + pair.second;
     }
-    const std::string sign = fuzz::md5UpperHex(form + "&key=" + kKey);
+    const std::string sign = rig::opensslMd5Hex(form + "&key=" + kKey);
     std::string expectedBody = form + "&sign=" + sign;
     if (e.toUtf8) expectedBody = zolvo_sdk::ansiToUtf8(expectedBody);
     FUZZ_CHECK(g_captured.body == expectedBody);

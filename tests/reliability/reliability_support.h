@@ -24,6 +24,8 @@
 namespace reltest {
 
 using namespace std::chrono_literals;
+using rig::occurrences;
+using rig::wireForm;
 using zolvo_sdk::ZOLVOSDK;
 
 constexpr const char* kKey = "Rk7-merchant-9QzX";
@@ -93,17 +95,6 @@ inline std::string uniqueTopic(const char* what) {
 inline std::string prePay(const std::string& orderId, const std::string& carNumber = "") {
     return "{\"command\":\"prePay\",\"orderId\":\"" + orderId + "\",\"carNumber\":\"" +
            carNumber + "\",\"parkCode\":\"" + kParkCode + "\"}";
-}
-
-inline size_t occurrences(const std::string& text, const std::string& needle) {
-    size_t n = 0;
-    for (size_t p = text.find(needle); p != std::string::npos; p = text.find(needle, p + 1)) ++n;
-    return n;
-}
-
-// The signed form text of a recorded request: its body, or its fields in order.
-inline std::string wireForm(const rig::RecordedRequest& request) {
-    return request.multipart ? rig::formFromParts(request.parts) : request.body;
 }
 
 inline std::string formValue(const rig::RecordedRequest& request, const std::string& key) {

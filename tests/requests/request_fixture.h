@@ -12,6 +12,7 @@
 
 namespace reqtest {
 
+using rig::wireForm;
 using zolvo_sdk::ZOLVOSDK;
 
 constexpr const char* kKey = "7Hq2Lm9PxW4c";
@@ -51,11 +52,6 @@ protected:
         const auto all = server.requests();
         EXPECT_EQ(all.size(), 1u);
         return all.empty() ? rig::RecordedRequest() : all.front();
-    }
-
-    // The signed form text as it arrived: the body, or the fields rebuilt in order.
-    static std::string wireForm(const rig::RecordedRequest& request) {
-        return request.multipart ? rig::formFromParts(request.parts) : request.body;
     }
 
     // Names of the multipart parts, in order.

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "openssl_md5.h"
+
 namespace rig {
 
 // ---------------------------------------------------------------- platform
@@ -110,8 +112,8 @@ private:
 
 // ---------------------------------------------------------------- signatures
 
-// MD5 by OpenSSL's EVP interface (not the library's), 32 upper-case hex digits.
-std::string opensslMd5Hex(const std::string& bytes);
+// opensslMd5Hex (MD5 by OpenSSL's EVP interface, not the library's) is in
+// openssl_md5.h, included above.
 
 // Splits a signed form text "k=v&…&sign=S" into pairs at "&", each pair at its first "=".
 std::vector<std::pair<std::string, std::string>> parseForm(const std::string& formText);
@@ -123,6 +125,10 @@ bool checkSign(const std::string& formText, const std::string& key);
 // Rebuilds the signed form text from multipart fields in order ("k=v&…&sign=S"),
 // leaving out the file part "fileImage".
 std::string formFromParts(const std::vector<Part>& parts);
+
+// The signed form text of a recorded request as it arrived: the body, or the
+// multipart fields rebuilt in order.
+std::string wireForm(const RecordedRequest& request);
 
 // ---------------------------------------------------------------- encodings
 // An encoder independent of the library's own layer (Qt's codec tables).
@@ -259,6 +265,8 @@ private:
 
 // A loopback port on which nothing listens.
 int closedPort();
+// How often `needle` stands in `text`, overlapping occurrences included.
+size_t occurrences(const std::string& text, const std::string& needle);
 // Polls `condition` every 10 ms until it holds or the time-out passes.
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
 

@@ -497,20 +497,6 @@ std::string PlatformServer::defaultInitReply(const std::string& brokerUri, const
 
 // ---------------------------------------------------------------- signatures
 
-std::string opensslMd5Hex(const std::string& bytes) {
-    unsigned char md[EVP_MAX_MD_SIZE];
-    unsigned int len = 0;
-    if (!EVP_Digest(bytes.data(), bytes.size(), md, &len, EVP_md5(), nullptr))
-        throw std::runtime_error("rig: EVP_Digest failed");
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned int i = 0; i < len; ++i) {
-        out += digits[md[i] >> 4];
-        out += digits[md[i] & 15];
-    }
-    return out;
-}
-
 std::vector<std::pair<std::string, std::string>> parseForm(const std::string& formText) {
     std::vector<std::pair<std::string, std::string>> out;
     if (formText.empty()) return out;
@@ -546,6 +532,10 @@ std::string formFromParts(const std::vector<Part>& parts) {
         out += p.name + "=" + p.contents;
     }
     return out;
+}
+
+std::string wireForm(const RecordedRequest& request) {
+    return request.multipart ? formFromParts(request.parts) : request.body;
 }
 
 }  // namespace rig

@@ -234,6 +234,12 @@ bool OutputCapture::waitFor(const std::string& needle, std::chrono::milliseconds
 
 int closedPort() { return detail::freePort(); }
 
+size_t occurrences(const std::string& text, const std::string& needle) {
+    size_t n = 0;
+    for (size_t p = text.find(needle); p != std::string::npos; p = text.find(needle, p + 1)) ++n;
+    return n;
+}
+
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
