@@ -17,48 +17,38 @@ namespace {
 TEST(BrokerFault, TenRestartsDuringACommandStreamLoseNothing) {
     constexpr int kRestarts = 10;
     constexpr int kPerConnection = 12;
-    rig::Broker broker;
-    rig::CliPublisher sender(broker.port());
-    rig::PlatformServer platform;
-    InitSettings settings;
-    settings.uri = broker.uri();
-    settings.topic = uniqueTopic("restart");
-    rig::Reply init;
-    init.body = initReply(settings);
-    platform.setReply("/api/client/init.do", init);
+    BrokerSite site("restart");
+    rig::CliPublisher sender(site.broker.port());
     zolvo_sdk::setReconnectWaitForTesting(100ms);
-
-    Console console;
-    const rig::OutputCapture& out = console.out();
+    const rig::OutputCapture& out = site.console.out();
     Census census;
     ZOLVOSDK::setCommandInterface(new Counted(census));
-    ASSERT_TRUE(succeeded(initAgainst(platform.baseUrl())));
-    const std::string subscribed = "sub topic: " + settings.topic + " ,return code : 0\n";
-    auto subscriptions = [&] { return occurrences(out.text(), subscribed); };
+    ASSERT_TRUE(succeeded(initAgainst(site.platform.baseUrl())));
 
     int published = 0;
     std::multiset<std::string> expected;
     for (int connection = 0; connection <= kRestarts; ++connection) {
-        ASSERT_TRUE(rig::waitUntil([&] { return subscriptions() >= size_t(connection) + 1; }, 20s))
+        ASSERT_TRUE(
+            rig::waitUntil([&] { return site.subscriptions() >= size_t(connection) + 1; }, 20s))
             << "channel not back after restart " << connection;
         // A stream of commands while connected; each publish is acknowledged by
         // the broker before the next.
         for (int i = 0; i < kPerConnection; ++i) {
             const std::string id = "cmd-" + std::to_string(++published);
-            ASSERT_TRUE(sender.publish(settings.topic, prePay(id)));
+            ASSERT_TRUE(sender.publish(site.settings.topic, prePay(id)));
             expected.insert(id);
         }
         ASSERT_TRUE(rig::waitUntil([&] { return census.commands >= published; }, 20s))
             << census.commands << " of " << published << " commands arrived";
         if (connection == kRestarts) break;
-        broker.stop();
+        site.broker.stop();
         ASSERT_TRUE(rig::waitUntil(
             [&] {
                 return occurrences(out.text(), "Network connection exception ! \n") >=
                        size_t(connection) + 1;
             },
             10s));
-        broker.start();
+        site.broker.start();
     }
 
     std::this_thread::sleep_for(300ms);  // a duplicate would arrive meanwhile
@@ -73,9 +63,9 @@ TEST(BrokerFault, TenRestartsDuringACommandStreamLoseNothing) {
     { ZOLVOSDK teardown; }
     EXPECT_TRUE(census.eachDeletedOnce());
     EXPECT_EQ(census.callsAfterDelete, 0);
-    console.note("figures: broker restarts " + std::to_string(kRestarts) +
-                 ", commands published while connected " + std::to_string(published) +
-                 ", received " + std::to_string(census.commands));
+    site.console.note("figures: broker restarts " + std::to_string(kRestarts) +
+                      ", commands published while connected " + std::to_string(published) +
+                      ", received " + std::to_string(census.commands));
 }
 
 }  // namespace

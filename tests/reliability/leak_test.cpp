@@ -37,18 +37,10 @@ void runEveryRequest(const std::string& image) {
 }
 
 TEST(Leak, HostRunningEveryFunctionLosesOnlyTheReplacedObject) {
-    rig::Broker broker;
-    rig::PlatformServer platform;
     rig::TempDir dir;
     const std::string image = dir.write("plate.jpg", std::string(4096, '\x11'));
-    InitSettings settings;
-    settings.uri = broker.uri();
-    settings.topic = uniqueTopic("leak");
-    rig::Reply init;
-    init.body = initReply(settings);
-    platform.setReply("/api/client/init.do", init);
-    Console console;
-    const rig::OutputCapture& out = console.out();
+    BrokerSite site("leak");
+    const rig::OutputCapture& out = site.console.out();
     Census census;
 
     runEveryRequest(image);  // before init: refused
@@ -61,21 +53,21 @@ TEST(Leak, HostRunningEveryFunctionLosesOnlyTheReplacedObject) {
 #endif
     replaced = nullptr;
 
-    ASSERT_TRUE(succeeded(initAgainst(platform.baseUrl())));
+    ASSERT_TRUE(succeeded(initAgainst(site.platform.baseUrl())));
     ASSERT_TRUE(out.waitFor("sub topic: ", 10s));
-    rig::CliPublisher sender(broker.port());
-    ASSERT_TRUE(sender.publish(settings.topic, prePay("one")));
-    ASSERT_TRUE(sender.publish(settings.topic, "{\"command\":\"qrCodePay\",\"tempCar\":1}"));
-    ASSERT_TRUE(sender.publish(settings.topic, "not json"));
+    rig::CliPublisher sender(site.broker.port());
+    ASSERT_TRUE(sender.publish(site.settings.topic, prePay("one")));
+    ASSERT_TRUE(sender.publish(site.settings.topic, "{\"command\":\"qrCodePay\",\"tempCar\":1}"));
+    ASSERT_TRUE(sender.publish(site.settings.topic, "not json"));
     ASSERT_TRUE(rig::waitUntil([&] { return census.commands >= 1; }, 10s));
     runEveryRequest(image);
-    ZOLVOSDK::init("M", "P", "S", "C", "K", platform.baseUrl());  // already initialised
+    ZOLVOSDK::init("M", "P", "S", "C", "K", site.platform.baseUrl());  // already initialised
 
     ZOLVOSDK::unInit();
     ZOLVOSDK::setCallBackFun(&ignorePayload);  // `kept` goes here
-    ASSERT_TRUE(succeeded(initAgainst(platform.baseUrl())));
+    ASSERT_TRUE(succeeded(initAgainst(site.platform.baseUrl())));
     ASSERT_TRUE(rig::waitUntil([&] { return occurrences(out.text(), "sub topic: ") >= 2; }, 10s));
-    ASSERT_TRUE(sender.publish(settings.topic, prePay("two")));
+    ASSERT_TRUE(sender.publish(site.settings.topic, prePay("two")));
     ASSERT_TRUE(rig::waitUntil([&] { return occurrences(out.text(), "receive Message") >= 4; }, 10s));
     runEveryRequest(image);
     ZOLVOSDK::setCommandInterface(new Counted(census));

@@ -44,28 +44,15 @@ private:
     std::thread thread_;
 };
 
-class Lifecycle : public ::testing::Test {
+class Lifecycle : public ::testing::Test, protected BrokerSite {
 protected:
-    rig::Broker broker;
-    rig::PlatformServer platform;
-    InitSettings settings;
-    Console console;
+    Lifecycle() : BrokerSite("life") {}
     const rig::OutputCapture& out = console.out();
     Census census;
 
     void SetUp() override {
-        settings.uri = broker.uri();
-        settings.topic = uniqueTopic("life");
         settings.receiveTimeoutMs = 20;
-        platform.setHandler("/api/client/init.do", [this](const rig::RecordedRequest&) {
-            rig::Reply reply;
-            reply.body = initReply(settings);
-            return reply;
-        });
         zolvo_sdk::setReconnectWaitForTesting(50ms);
-    }
-    size_t subscriptions() {
-        return occurrences(out.text(), "sub topic: " + settings.topic + " ,return code : 0\n");
     }
 };
 

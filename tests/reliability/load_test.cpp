@@ -67,19 +67,10 @@ bool request(int t, int n, const std::string& file, std::string& reply) {
 }
 
 TEST(Load, SixteenThreadsOfMixedRequestsWhileCommandsAreAnswered) {
-    rig::Broker broker;
-    rig::PlatformServer platform;
     rig::TempDir dir;
     const std::string file = dir.write("plate.jpg", std::string(512, '\x42'));
-    InitSettings settings;
-    settings.uri = broker.uri();
-    settings.topic = uniqueTopic("load");
-    rig::Reply init;
-    init.body = initReply(settings);
-    platform.setReply("/api/client/init.do", init);
-    echoIdentity(platform);
-
-    Console console;  // the channel's lines and the upload's speed lines
+    BrokerSite site("load");  // its console: the channel's lines and the upload's speed lines
+    echoIdentity(site.platform);
     Census census;
     std::atomic<int> answeredRight{0}, answeredWrong{0};
     auto* object = new Counted(census);
@@ -93,17 +84,17 @@ TEST(Load, SixteenThreadsOfMixedRequestsWhileCommandsAreAnswered) {
             ++answeredWrong;
     };
     ZOLVOSDK::setCommandInterface(object);
-    ASSERT_TRUE(succeeded(initAgainst(platform.baseUrl())));
-    ASSERT_TRUE(console.out().waitFor("sub topic: " + settings.topic + " ,return code : 0\n", 10s));
+    ASSERT_TRUE(succeeded(initAgainst(site.platform.baseUrl())));
+    ASSERT_TRUE(site.console.out().waitFor(site.subscribedLine(), 10s));
 
     std::atomic<bool> hostDone{false};
     std::atomic<int> published{0};
     std::thread commands([&] {
-        rig::CliPublisher sender(broker.port());
+        rig::CliPublisher sender(site.broker.port());
         for (int i = 0; i < kCommands; ++i) {
             char buf[16];
             std::snprintf(buf, sizeof buf, "M%05d", i);
-            if (sender.publish(settings.topic, prePay(buf, std::string("CMD") + buf)))
+            if (sender.publish(site.settings.topic, prePay(buf, std::string("CMD") + buf)))
                 ++published;
             // Spread the commands over the host's load, then send the rest.
             if (!hostDone) std::this_thread::sleep_for(5ms);
@@ -157,20 +148,21 @@ TEST(Load, SixteenThreadsOfMixedRequestsWhileCommandsAreAnswered) {
                   census.orderIds.size());  // none twice
     }
     // init, every request answered and every command's answer reached the platform once.
-    EXPECT_EQ(platform.requestCount(), size_t(1 + right + answeredRight));
+    EXPECT_EQ(site.platform.requestCount(), size_t(1 + right + answeredRight));
     ZOLVOSDK::unInit();
     {
-        const std::string err = console.errText();
+        const std::string err = site.console.errText();
         for (size_t p = err.find("curl_easy_perform"); p != std::string::npos;
              p = err.find("curl_easy_perform", p + 1))
-            console.note(err.substr(p, err.find('\n', p) - p));
+            site.console.note(err.substr(p, err.find('\n', p) - p));
     }
-    console.note("figures: host threads " + std::to_string(kThreads) + " x " +
-                 std::to_string(kRequestsPerThread) + " requests in " + std::to_string(seconds) +
-                 " s, commands " + std::to_string(published) +
-                 " answered with pushOrder on the channel's thread, transport failures " +
-                 std::to_string(failed) + ", wrong replies " +
-                 std::to_string(kThreads * kRequestsPerThread - right - failed + answeredWrong));
+    site.console.note(
+        "figures: host threads " + std::to_string(kThreads) + " x " +
+        std::to_string(kRequestsPerThread) + " requests in " + std::to_string(seconds) +
+        " s, commands " + std::to_string(published) +
+        " answered with pushOrder on the channel's thread, transport failures " +
+        std::to_string(failed) + ", wrong replies " +
+        std::to_string(kThreads * kRequestsPerThread - right - failed + answeredWrong));
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // Shared pieces of the fault, load, lifetime and security tests: a callback
 // object that counts its constructions, deletions and calls, an init reply
 // with chosen broker settings, a platform that echoes what identifies each
-// request, and the way a host initialises the library against the rig.
+// request, the way a host initialises the library against the rig, and the
+// broker-and-platform site that the tests of the running channel start from.
 #ifndef ZOLVO_TESTS_RELIABILITY_SUPPORT_H
 #define ZOLVO_TESTS_RELIABILITY_SUPPORT_H
 
@@ -148,6 +149,36 @@ public:
 private:
     std::string notes_;
     std::unique_ptr<rig::OutputCapture> out_, err_;
+};
+
+// A broker, a platform whose init reply names it on a topic of the test's own,
+// and the console captured from then on: where the tests of the running
+// channel start. The init reply is made from `settings` at each init (with a
+// client id of its own each time unless settings.clientId is set), so a test
+// may change the settings before it initialises.
+struct BrokerSite {
+    explicit BrokerSite(const char* topicName) {
+        settings.uri = broker.uri();
+        settings.topic = uniqueTopic(topicName);
+        platform.setHandler("/api/client/init.do", [this](const rig::RecordedRequest&) {
+            rig::Reply reply;
+            reply.body = initReply(settings);
+            return reply;
+        });
+    }
+    BrokerSite(const BrokerSite&) = delete;
+    BrokerSite& operator=(const BrokerSite&) = delete;
+
+    // The channel's line for a subscription to the topic, and how often it came.
+    std::string subscribedLine() const {
+        return "sub topic: " + settings.topic + " ,return code : 0\n";
+    }
+    size_t subscriptions() const { return occurrences(console.text(), subscribedLine()); }
+
+    InitSettings settings;  // first made, last gone: the platform's handler reads it
+    rig::Broker broker;
+    rig::PlatformServer platform;
+    Console console;
 };
 
 // Counts constructions and deletions by object number, and calls made on a

@@ -50,29 +50,21 @@ protected:
 };
 
 TEST(SecurityKey, MerchantKeyNeverGoesOverTheWire) {
-    rig::Broker broker;
-    rig::PlatformServer platform;
     rig::TempDir dir;
     const std::string image = dir.write("plate.jpg", std::string(1024, '\x7f'));
-    InitSettings settings;
-    settings.uri = broker.uri();
-    settings.topic = uniqueTopic("key");
-    rig::Reply init;
-    init.body = initReply(settings);
-    platform.setReply("/api/client/init.do", init);
-    Console console;
+    BrokerSite site("key");
     ZOLVOSDK::setCallBackFun(&ignorePayload);
-    ASSERT_TRUE(succeeded(initAgainst(platform.baseUrl())));
-    ASSERT_TRUE(console.out().waitFor("sub topic: ", 10s));
+    ASSERT_TRUE(succeeded(initAgainst(site.platform.baseUrl())));
+    ASSERT_TRUE(site.console.out().waitFor("sub topic: ", 10s));
     everyFunction("粤B12345-" + kTime, image);
     everyFunction("粤B12345-" + kTime, "");
     everyFunction("", image);  // refusals
-    ZOLVOSDK::init("M", "P", "S", "C", kKey, platform.baseUrl());  // refused: already done
+    ZOLVOSDK::init("M", "P", "S", "C", kKey, site.platform.baseUrl());  // refused: already done
     ZOLVOSDK::unInit();
-    ASSERT_TRUE(succeeded(initAgainst(platform.baseUrl())));
+    ASSERT_TRUE(succeeded(initAgainst(site.platform.baseUrl())));
     ZOLVOSDK::unInit();
 
-    const auto requests = platform.requests();
+    const auto requests = site.platform.requests();
     ASSERT_EQ(requests.size(), 19u);  // two inits, nine requests with an image, eight without
     size_t checked = 0;
     for (const auto& r : requests) {
@@ -83,8 +75,8 @@ TEST(SecurityKey, MerchantKeyNeverGoesOverTheWire) {
         EXPECT_EQ(wireForm(r).find("key="), std::string::npos) << r.path;
         ++checked;
     }
-    EXPECT_EQ(broker.log().find(kKey), std::string::npos);
-    console.note("figures: requests checked for the key " + std::to_string(checked));
+    EXPECT_EQ(site.broker.log().find(kKey), std::string::npos);
+    site.console.note("figures: requests checked for the key " + std::to_string(checked));
 }
 
 // Lengths 0…300 byte by byte, then a spread up to 64 KiB. The filler mixes
@@ -145,35 +137,28 @@ TEST_F(Security, EveryByteValueThroughEveryFunctionAndInit) {
 }
 
 TEST(SecurityBroker, SettingsAndPayloadsFarPastAnyBuffer) {
-    rig::Broker broker;
-    rig::PlatformServer platform;
-    Console console;
-    InitSettings settings;
-    settings.uri = broker.uri();
-    settings.topic = "cmd/" + std::string(4092, 't');
-    settings.username = std::string(4096, 'u');
-    settings.password = std::string(4096, 'p');
-    settings.clientId = "c" + std::string(4095, 'i');
-    settings.sslTlsVersion = std::string(4096, 'v');
-    rig::Reply init;
-    init.body = initReply(settings);
-    platform.setReply("/api/client/init.do", init);
+    BrokerSite site("long");
+    site.settings.topic = "cmd/" + std::string(4092, 't');
+    site.settings.username = std::string(4096, 'u');
+    site.settings.password = std::string(4096, 'p');
+    site.settings.clientId = "c" + std::string(4095, 'i');
+    site.settings.sslTlsVersion = std::string(4096, 'v');
 
     Census census;
     ZOLVOSDK::setCommandInterface(new Counted(census));
-    ASSERT_TRUE(succeeded(initAgainst(platform.baseUrl())));
-    ASSERT_TRUE(console.out().waitFor("sub topic: " + settings.topic + " ,return code : 0\n", 10s));
+    ASSERT_TRUE(succeeded(initAgainst(site.platform.baseUrl())));
+    ASSERT_TRUE(site.console.out().waitFor(site.subscribedLine(), 10s));
 
-    rig::CliPublisher sender(broker.port());
+    rig::CliPublisher sender(site.broker.port());
     // 64 KiB payloads: a command whose first 1023 bytes are a whole command,
     // one cut inside its text, and plain bytes.
     const std::string whole = prePay("fits") + std::string(65536, ' ');
     const std::string cut = prePay(std::string(65536, 'o'));
     const std::string bytes(65536, '\x01');
-    ASSERT_TRUE(sender.publish(settings.topic, whole));
-    ASSERT_TRUE(sender.publish(settings.topic, cut));
-    ASSERT_TRUE(sender.publish(settings.topic, bytes));
-    ASSERT_TRUE(sender.publish(settings.topic, prePay("last")));
+    ASSERT_TRUE(sender.publish(site.settings.topic, whole));
+    ASSERT_TRUE(sender.publish(site.settings.topic, cut));
+    ASSERT_TRUE(sender.publish(site.settings.topic, bytes));
+    ASSERT_TRUE(sender.publish(site.settings.topic, prePay("last")));
     ASSERT_TRUE(rig::waitUntil([&] { return census.commands >= 2; }, 10s));
     {
         std::lock_guard<std::mutex> lock(census.mutex);
