@@ -3,6 +3,7 @@
 #define ZOLVO_FUZZ_SUPPORT_H
 
 #include <fcntl.h>
+#include <iconv.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -63,6 +64,49 @@ inline bool isValidUtf8(const std::string& text) {
         p += n + 1;
     }
     return true;
+}
+
+// GBK text, up to its first NUL, as UTF-8: what the request functions must
+// send where they convert. Written apart from the library's code page layer:
+// one character at a time, ASCII as it is, every other character looked up
+// alone in glibc's GBK table (one byte, else a lead and a trail byte); a byte
+// that starts no character there becomes U+FFFD, and the text goes on at the
+// next byte. (Qt's GBK codec, the rig's reference, is no reference for arbitrary
+// bytes: it maps 0xFF and the user-defined areas to private-use characters and
+// drops a lone lead byte at the end, where glibc's table has no character.)
+inline std::string gbkToUtf8(const std::string& text) {
+    static const iconv_t table = iconv_open("UTF-8", "GBK");
+    if (table == reinterpret_cast<iconv_t>(-1)) std::abort();
+    const std::string gbk(text.c_str());
+    std::string utf8;
+    size_t at = 0;
+    while (at < gbk.size()) {
+        if (static_cast<unsigned char>(gbk[at]) < 0x80) {
+            utf8 += gbk[at++];
+            continue;
+        }
+        size_t used = 0;
+        for (size_t length = 1; length <= 2 && used == 0 && at + length <= gbk.size(); ++length) {
+            char in[2];
+            char out[8];
+            gbk.copy(in, length, at);
+            char* inPtr = in;
+            char* outPtr = out;
+            size_t inLeft = length, outLeft = sizeof out;
+            iconv(table, nullptr, nullptr, nullptr, nullptr);
+            if (iconv(table, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1) &&
+                inLeft == 0 && outLeft < sizeof out) {
+                utf8.append(out, sizeof out - outLeft);
+                used = length;
+            }
+        }
+        if (used == 0) {
+            utf8 += "\xEF\xBF\xBD";
+            used = 1;
+        }
+        at += used;
+    }
+    return utf8;
 }
 
 }  // namespace fuzz

@@ -3,7 +3,9 @@
 //
 // The expected form text of each function is rebuilt here from its keys, so the
 // target checks the whole body: pairs, signature (OpenSSL's MD5 over the ANSI
-// text and the key) and the UTF-8 conversion where the platform expects it.
+// text and the key) and the UTF-8 conversion where the function converts. The
+// paths, the presence test and the conversion are this target's own, written
+// apart from the library's constants and code page layer.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
@@ -12,12 +14,10 @@
 #include <utility>
 #include <vector>
 
-#include "codepage.h"
 #include "fuzz_support.h"
 #include "openssl_md5.h"
 #include "request_transport.h"
 #include "sdk_state.h"
-#include "text_util.h"
 #include "zolvo_sdk/zolvo_sdk.h"
 
 namespace {
@@ -50,7 +50,8 @@ std::string capture(const PreparedRequest& request) {
     return kReply;
 }
 
-bool present(const std::string& t) { return zolvo_sdk::isPresent(t); }
+// At least one byte, and the first is not NUL.
+bool present(const std::string& t) { return !t.empty() && t[0] != '\0'; }
 bool atLeast(const std::string& t, size_t n) { return present(t) && t.size() >= n; }
 
 // What a call should do: pass its tests or not, and the pairs it should sign.
@@ -107,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const int type = typeCode(in);
             texts.insert(texts.end(), {car, inTime, order, scan});
             result = ZOLVOSDK::entry(car, inTime, order, file, type, scan);
-            e = {zolvo_sdk::endpoint::kEnter, Op::Multipart, true,
+            e = {"/api/car/enter.do", Op::Multipart, true,
                  atLeast(car, 7) && atLeast(inTime, 14) && present(order) &&
                      (type != 2 || present(scan)),
                  {{"carNumber", car}},
@@ -129,7 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             texts.insert(texts.end(), {car, outTime, order, scan});
             result = ZOLVOSDK::leave(car, outTime, order, static_cast<long>(duration), amount,
                                      file, type, scan);
-            e = {zolvo_sdk::endpoint::kOut, Op::Multipart, true,
+            e = {"/api/car/out.do", Op::Multipart, true,
                  atLeast(car, 7) && atLeast(outTime, 14) && present(order) && d32 != 0 &&
                      amount >= 1 && (type != 2 || present(scan)),
                  {{"carNumber", car},
@@ -148,7 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::string order = text(in), car = text(in), finishTime = text(in);
             texts.insert(texts.end(), {order, car, finishTime});
             result = ZOLVOSDK::finish(order, car, finishTime);
-            e = {zolvo_sdk::endpoint::kLeave, Op::Form, false,
+            e = {"/api/car/leave.do", Op::Form, false,
                  atLeast(car, 7) && atLeast(finishTime, 14) && present(order),
                  {{"carNumber", car},
                   {"finishTime", finishTime},
@@ -162,7 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const bool delFlag = in.ConsumeBool();
             texts.insert(texts.end(), {car, start, end, remarks});
             result = ZOLVOSDK::freeCar(car, start, end, remarks, delFlag);
-            e = {zolvo_sdk::endpoint::kFreeCar, Op::Form, true,
+            e = {"/api/free/car/push.do", Op::Form, true,
                  atLeast(car, 7) && atLeast(start, 14) && remarks.size() <= 200 &&
                      atLeast(end, 14),
                  {{"carNumber", car},
@@ -200,13 +201,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 result = ZOLVOSDK::scanningOrder(scan, order, car, inTime, inChannel, outTime,
                                                  outChannel, static_cast<long>(duration),
                                                  amount);
-                e.path = zolvo_sdk::endpoint::kQrOrderReceive;
+                e.path = "/api/qr/order/receive.do";
                 e.passes = present(scan) && common && d32 != 0;
                 e.pairs.push_back({"scanNumner", scan});
             } else {
                 result = ZOLVOSDK::pushOrder(order, car, inTime, inChannel, outTime, outChannel,
                                              static_cast<long>(duration), amount);
-                e.path = zolvo_sdk::endpoint::kOrderReceive;
+                e.path = "/api/order/receive.do";
                 e.passes = common && d32 >= 1;
                 e.pairs.push_back({"sysCode", sys});
             }
@@ -216,7 +217,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::string order = text(in);
             texts.push_back(order);
             result = ZOLVOSDK::queryOrder(order);
-            e = {zolvo_sdk::endpoint::kOrderQuery, Op::Form, false, present(order),
+            e = {"/api/order/query.do", Op::Form, false, present(order),
                  {{"orderId", order}, {"parkCode", park}}, ""};
             break;
         }
@@ -228,7 +229,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             texts.insert(texts.end(), {car, start, end, order});
             result = ZOLVOSDK::suppOrder(car, start, end, order, static_cast<long>(duration),
                                          amount);
-            e = {zolvo_sdk::endpoint::kOrderSupp, Op::Form, true,
+            e = {"/api/order/supp.do", Op::Form, true,
                  atLeast(car, 7) && atLeast(start, 14) && atLeast(end, 14) && present(order) &&
                      d32 != 0 && amount >= 1,
                  {{"carNumber", car},
@@ -247,7 +248,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::string order = text(in), file = text(in), attType = text(in);
             texts.insert(texts.end(), {order, attType});
             result = ZOLVOSDK::uploadFile(order, file, attType);
-            e = {zolvo_sdk::endpoint::kFileUpload, Op::Upload, false,
+            e = {"/api/file/upload.do", Op::Upload, false,
                  present(order) && present(file) && present(attType),
                  {{"attType", attType}, {"orderId", order}, {"parkCode", park}},
                  file};
@@ -274,7 +275,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const std::string sign = rig::opensslMd5Hex(form + "&key=" + kKey);
     std::string expectedBody = form + "&sign=" + sign;
-    if (e.toUtf8) expectedBody = zolvo_sdk::ansiToUtf8(expectedBody);
+    if (e.toUtf8) expectedBody = fuzz::gbkToUtf8(expectedBody);
     FUZZ_CHECK(g_captured.body == expectedBody);
 
     // The values are the caller's: a NUL in one cuts the UTF-8 text there.
@@ -284,7 +285,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(body.compare(body.size() - 32, 32, sign) == 0);
     }
     // Unless the caller passed it in a value (in either encoding), the key is not in the body.
-    const std::string keyUtf8 = zolvo_sdk::ansiToUtf8(kKey);
+    const std::string keyUtf8 = fuzz::gbkToUtf8(kKey);
     bool keyGiven = false;
     for (const std::string& t : texts) {
         keyGiven = keyGiven || t.find(kKey) != std::string::npos ||
