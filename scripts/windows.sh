@@ -83,6 +83,8 @@ mingw_libs=$out/mingw-libs
 mkdir -p "$mingw_libs"
 ln -sf /usr/i686-w64-mingw32/lib/librpcrt4.a "$mingw_libs/libRpcRT4.a"
 
+# Every tarball is checked before anything is built.
+declare -A checksum
 for entry in "${ZOLVO_WIN32_DEPS[@]}"; do
   IFS='|' read -r name tarball options <<<"$entry"
   file=$sources/$tarball
@@ -91,6 +93,13 @@ for entry in "${ZOLVO_WIN32_DEPS[@]}"; do
   [ -n "$want" ] || fail "no checksum for $tarball in $sources/SHA256SUMS"
   have=$(sha256sum "$file" | cut -d' ' -f1)
   [ "$have" = "$want" ] || fail "corrupt tarball (checksum mismatch): $file"
+  checksum[$name]=$have
+done
+
+for entry in "${ZOLVO_WIN32_DEPS[@]}"; do
+  IFS='|' read -r name tarball options <<<"$entry"
+  file=$sources/$tarball
+  have=${checksum[$name]}
   stamp=$out/deps/$name.stamp
   # Rebuilt when the tarball, its options or the toolchain file change.
   key="$have $options $(sha256sum "$toolchain" | cut -d' ' -f1)"

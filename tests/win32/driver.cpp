@@ -9,7 +9,7 @@
 //   WINEPREFIX                                 the suite's private prefix
 // Every wine run gets WINEDEBUG=-all, WINEDLLOVERRIDES="mscoree,mshtml=",
 // LC_ALL=zh_CN.GBK (ANSI code page 936) unless a test names another, and a
-// time-out after which its process group is killed.
+// time-out after which it is killed.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -123,7 +123,8 @@ public:
     }
 
     ~WineRun() {
-        if (pid_ > 0 && !exited_) wait(1s);
+        // A program still running here is killed at once.
+        if (pid_ > 0 && !exited_) wait(0ms);
         if (input_ >= 0) close(input_);
         if (reader_.joinable()) reader_.join();
     }
@@ -152,7 +153,7 @@ public:
             const pid_t r = waitpid(pid_, &status, WNOHANG);
             if (r == pid_) break;
             if (std::chrono::steady_clock::now() > end) {
-                kill(-pid_, SIGKILL);
+                kill(pid_, SIGKILL);  // the wine process; the prefix's wineserver -k ends the rest
                 waitpid(pid_, &status, 0);
                 exited_ = true;
                 status_ = -1;
@@ -555,6 +556,16 @@ TEST(Win32, DestructorTearsDownWhileTheChannelRuns) {
     EXPECT_LT(deleted, out.find("TORN-DOWN")) << "the destructor deletes the callback object";
     EXPECT_EQ(hexOf(run.result("entry-after-teardown")), hexOf(resultText("1010", "SDK未初始化!")));
     EXPECT_EQ(hexOf(run.result("init-after-teardown")), hexOf(resultText("1010", "SDK未初始化!")));
+}
+
+// A program that hangs is killed at its time-out.
+TEST(Win32, AHangingProgramIsKilledAtItsTimeOut) {
+    WineRun run(false, {"hang"});
+    ASSERT_TRUE(run.waitFor("READY hanging", 60s)) << run.output();
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(run.wait(2s), -1);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
+    EXPECT_EQ(run.output().find("DONE"), std::string::npos);
 }
 
 // ------------------------------------------------------------------ code pages

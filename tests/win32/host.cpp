@@ -322,6 +322,12 @@ int scenarioDestructor(const std::vector<std::string>& a) {
     return 0;
 }
 
+// A program that hangs (for the driver's time-out): prints its state and sleeps.
+int scenarioHang() {
+    line("READY hanging");
+    for (;;) Sleep(1000);
+}
+
 #ifdef ZOLVO_WIN32_HOST_STATIC
 // A broker restart and the reconnection after it: <url>.
 int scenarioReconnect(const std::vector<std::string>& a) {
@@ -377,6 +383,7 @@ int main(int argc, char** argv) {
     else if (scenario == "callback") rc = scenarioCallback(args);
     else if (scenario == "cycles") rc = scenarioCycles(args);
     else if (scenario == "destructor") rc = scenarioDestructor(args);
+    else if (scenario == "hang") rc = scenarioHang();
 #ifdef ZOLVO_WIN32_HOST_STATIC
     else if (scenario == "reconnect") rc = scenarioReconnect(args);
     else if (scenario == "codepage") rc = scenarioCodepage(args);
