@@ -660,6 +660,27 @@ TEST(Win32, CodePageLayerAgainstIconvOverEveryGbkPair) {
     }
     EXPECT_EQ(pairs, 126u * 190u);
     EXPECT_EQ(differing, expectedWindows.size());
+
+    // Bytes that are no GBK text: both layers replace rather than refuse, each
+    // its own way. iconv puts U+FFFD for the first byte and reads on from the
+    // next; Windows puts "?" for a cut or broken pair as a whole (the space in
+    // 81 20 is lost), and maps the single byte FF into the Private Use Area.
+    struct OddText {
+        std::string text, windows, iconv;
+    };
+    const OddText oddTexts[] = {
+        {"\x80", "E282AC", "E282AC"},  // the euro sign, alike
+        {"\xFF", "EFA3B5", "EFBFBD"},
+        {"A\x81", "413F", "41EFBFBD"},
+        {"\x81\x20" "B", "3F42", "EFBFBD2042"},
+        {"\xA1\x7F", "3F", "EFBFBD7F"},
+        {"\xFE\xFF", "3F", "EFBFBDEFBFBD"},
+    };
+    for (const auto& odd : oddTexts) {
+        EXPECT_EQ(compactHex(run.result("odd-" + compactHex(odd.text))), odd.windows)
+            << compactHex(odd.text);
+        EXPECT_EQ(compactHex(zolvo_sdk::ansiToUtf8(odd.text)), odd.iconv) << compactHex(odd.text);
+    }
     std::cout << pairs << " pairs; " << validPairs << " mapped by glibc's GBK, the same on Windows; "
               << differing << " differ (the expected table)" << std::endl;
 }

@@ -362,6 +362,9 @@ int scenarioCodepage(const std::vector<std::string>& a) {
         }
     }
     std::fclose(out);
+    // Texts that are no GBK: single bytes, a cut pair, bytes outside the pair ranges.
+    const char* const odd[] = {"\x80", "\xFF", "A\x81", "\x81\x20" "B", "\xA1\x7F", "\xFE\xFF"};
+    for (const char* text : odd) result("odd-" + hex(text), zolvo_sdk::ansiToUtf8(text));
     result("resultText", zolvo_sdk::resultText("1010", "SDK未初始化!"));
     return 0;
 }
