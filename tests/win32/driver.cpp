@@ -10,8 +10,6 @@
 // Every wine run gets WINEDEBUG=-all, WINEDLLOVERRIDES="mscoree,mshtml=",
 // LC_ALL=zh_CN.GBK (ANSI code page 936) unless a test names another, and a
 // time-out after which it is killed.
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,7 +20,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -34,6 +31,7 @@
 
 #include "codepage.h"
 #include "rig.h"
+#include "wire_hex.h"
 
 using namespace std::chrono_literals;
 
@@ -63,14 +61,7 @@ std::string requiredEnv(const char* name) {
     return value;
 }
 
-std::string unhex(const std::string& text) {
-    if (text == "-") return std::string();
-    std::string out;
-    for (size_t i = 0; i + 1 < text.size(); i += 2) {
-        out += static_cast<char>(std::stoi(text.substr(i, 2), nullptr, 16));
-    }
-    return out;
-}
+std::string unhex(const std::string& text) { return wirehex::decode(text); }
 
 // One run of a host program under wine, its standard output and error merged
 // into one pipe that a thread reads, its standard input a pipe of ours.
@@ -211,15 +202,7 @@ private:
 std::string hexOf(const std::string& bytes) { return rig::hex(bytes); }
 
 // Hex without spaces, as host.cpp prints it ("-" for the empty text).
-std::string compactHex(const std::string& bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out.empty() ? "-" : out;
-}
+std::string compactHex(const std::string& bytes) { return wirehex::encode(bytes); }
 
 // ------------------------------------------------------------------ init
 

@@ -20,14 +20,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <iostream>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "wire_hex.h"
 #include "zolvo_sdk/zolvo_sdk.h"
 
 #ifdef ZOLVO_WIN32_HOST_STATIC
@@ -48,15 +46,7 @@ const char* const kKey = "7Hq2Lm9PxW4c";
 
 std::mutex g_printMutex;
 
-std::string hex(const std::string& bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out.empty() ? "-" : out;
-}
+std::string hex(const std::string& bytes) { return wirehex::encode(bytes); }
 
 void line(const std::string& text) {
     std::lock_guard<std::mutex> lock(g_printMutex);
