@@ -9,6 +9,8 @@ ZOLVO_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth
   clang libclang-rt-14-dev valgrind
+  # The 32-bit Windows build (scripts/windows.sh) and its suite under wine.
+  g++-mingw-w64-i686-posix wine wine32:i386 zip xz-utils
 )
 
 zolvo_missing_packages() {
@@ -36,6 +38,13 @@ zolvo_ensure_packages() {
     return 1
   fi
   export DEBIAN_FRONTEND=noninteractive
+  # wine32 is an i386 package: the architecture must be known before the update.
+  case " $missing " in
+    *:i386\ *)
+      if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        dpkg --add-architecture i386 || { echo "error: dpkg --add-architecture i386 failed" >&2; return 1; }
+      fi ;;
+  esac
   if ! apt-get update -q; then
     echo "error: apt-get update failed; still missing: $missing" >&2
     return 1

@@ -3,24 +3,30 @@
 #   scripts/test.sh              the fuzz targets for a bounded time (scripts/fuzz.sh),
 #                                then three builds, each running every test: plain
 #                                (build/), AddressSanitizer + UndefinedBehaviorSanitizer
-#                                (build-asan/) and ThreadSanitizer (build-tsan/)
+#                                (build-asan/) and ThreadSanitizer (build-tsan/);
+#                                last the Windows suite (win32: scripts/windows.sh, then
+#                                the host programs under wine, build-win32/), skipped
+#                                with one line when ZOLVO_WIN32_SOURCES is unset or
+#                                lacks the tarballs
 #   scripts/test.sh --quick      the plain build only
-#   scripts/test.sh --only NAME  one of them: fuzz, default, asan or tsan
+#   scripts/test.sh --only NAME  one of them: fuzz, default, asan, tsan or win32
 #   scripts/test.sh -R PATTERN   run only the tests matching PATTERN (in each build; no fuzzing)
 # Environment: ZOLVO_BUILD_DIR (default build/; the sanitizer builds go beside it
 # as <dir>-asan and <dir>-tsan), ZOLVO_JOBS (build jobs, default nproc),
-# ZOLVO_FUZZ_SECONDS (time per fuzz target, default 60).
+# ZOLVO_FUZZ_SECONDS (time per fuzz target, default 60), ZOLVO_WIN32_SOURCES
+# (the folder of the Windows dependency tarballs), ZOLVO_WIN32_BUILD_DIR
+# (default build-win32/).
 set -u -o pipefail
 ZOLVO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # shellcheck source=deps.sh
 . "$ZOLVO_ROOT/scripts/deps.sh"
 
 usage() {
-  sed -n '2,13p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
+  sed -n '2,18p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
 }
 
 ctest_args=()
-suites=(fuzz default asan tsan)
+suites=(fuzz default asan tsan win32)
 while [ $# -gt 0 ]; do
   case "$1" in
     -R)
@@ -29,7 +35,7 @@ while [ $# -gt 0 ]; do
     --quick) suites=(default); shift ;;
     --only)
       [ $# -ge 2 ] || { usage >&2; exit 2; }
-      case "$2" in fuzz|default|asan|tsan) suites=("$2") ;; *) usage >&2; exit 2 ;; esac
+      case "$2" in fuzz|default|asan|tsan|win32) suites=("$2") ;; *) usage >&2; exit 2 ;; esac
       shift 2 ;;
     -h|--help) usage; exit 0 ;;
     *) echo "unknown option: $1" >&2; usage >&2; exit 2 ;;
@@ -57,6 +63,35 @@ sanitizer_environment() {
   export LSAN_OPTIONS=suppressions=$ZOLVO_ROOT/tests/reliability/sanitizers/lsan.supp:print_suppressions=0
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+}
+
+# The Windows suite: the package and the host programs (scripts/windows.sh),
+# the Linux driver from the plain build, then the driver's tests through the
+# Windows build's ctest, each running a host program under wine against the
+# rig's servers. Skipped, and passing, without the dependency tarballs.
+run_win32_suite() {
+  local reason started win_dir=${ZOLVO_WIN32_BUILD_DIR:-$ZOLVO_ROOT/build-win32} rc=0
+  if ! reason=$(bash "$ZOLVO_ROOT/scripts/windows.sh" --check-sources); then
+    echo "== win32: skipped: $reason"
+    return 0
+  fi
+  started=$(date +%s)
+  echo "== win32: building the package in $win_dir"
+  ZOLVO_WIN32_BUILD_DIR=$win_dir bash "$ZOLVO_ROOT/scripts/windows.sh" || return 1
+  echo "== win32: building the Linux driver in $base_dir"
+  { cmake -S "$ZOLVO_ROOT" -B "$base_dir" -DZOLVO_SANITIZE= >/dev/null &&
+    cmake --build "$base_dir" -j "${ZOLVO_JOBS:-$(nproc)}" --target win32_driver >/dev/null; } || {
+    echo "== win32: building the driver FAILED" >&2
+    return 1
+  }
+  cmake -S "$ZOLVO_ROOT" -B "$win_dir/sdk" -DZOLVO_WIN32_DRIVER="$base_dir/tests/win32/win32_driver" \
+    -DZOLVO_WIN32_DIST="$win_dir/dist" >/dev/null || return 1
+  echo "== win32: running the tests under wine ($(wine --version))"
+  ctest --test-dir "$win_dir/sdk" -j8 --output-on-failure "${ctest_args[@]}" || rc=1
+  # Whatever a failed or filtered run left: no wine process outlives the suite.
+  bash "$ZOLVO_ROOT/tests/win32/wine_prefix.sh" stop "$win_dir/sdk/wineprefix" >/dev/null
+  echo "== win32: $(($(date +%s) - started)) s"
+  return $rc
 }
 
 zolvo_ensure_packages || exit 1
@@ -87,6 +122,8 @@ for suite in "${suites[@]}"; do
       suite_ctest_args=(-E '^DemoWindow\.')
       run_suite tsan "$base_dir-tsan" -DZOLVO_SANITIZE=thread -DZOLVO_BUILD_BENCH=OFF \
         || status=1 ;;
+    win32)
+      run_win32_suite || status=1 ;;
   esac
 done
 [ $status -eq 0 ] && echo "== all suites passed: ${suites[*]}" || echo "== FAILED" >&2

@@ -1,0 +1,671 @@
+// The Linux side of the wine suite. Each TEST starts the rig's platform server
+// (and mosquitto where commands are involved) on 127.0.0.1, runs the Windows
+// host program (host.cpp) under wine against them, and checks here what the
+// program printed and what the platform recorded.
+//
+// Environment (set by the ctest entries of the Windows build, tests/win32/CMakeLists.txt):
+//   ZOLVO_WIN32_HOST, ZOLVO_WIN32_HOST_STATIC  the two host programs
+//   ZOLVO_WIN32_DLLS                           the package's bin/ folder
+//   WINEPREFIX                                 the suite's private prefix
+// Every wine run gets WINEDEBUG=-all, WINEDLLOVERRIDES="mscoree,mshtml=",
+// LC_ALL=zh_CN.GBK (ANSI code page 936) unless a test names another, and a
+// time-out after which it is killed.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "codepage.h"
+#include "rig.h"
+#include "wire_hex.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr const char* kKey = "7Hq2Lm9PxW4c";
+constexpr const char* kParkCode = "201808150001";
+constexpr const char* kSysCode = "0001";
+constexpr const char* kChannel = "A4";
+constexpr const char* kManufacturer = "ZOLVO-WIN32";
+
+std::string gbk(const std::string& utf8) { return rig::utf8ToGbk(utf8); }
+// The library's own result text, as GBK bytes (made by the rig's own encoder).
+std::string resultText(const std::string& code, const std::string& msgUtf8) {
+    return gbk("{\"code\":\"" + code + "\",\"msg\":\"" + msgUtf8 + "\"}");
+}
+std::string signedForm(const std::string& form) {
+    return form + "&sign=" + rig::opensslMd5Hex(form + "&key=" + kKey);
+}
+
+std::string requiredEnv(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || *value == '\0') {
+        ADD_FAILURE() << name << " is not set: run this program through the Windows build's ctest";
+        return std::string();
+    }
+    return value;
+}
+
+std::string unhex(const std::string& text) { return wirehex::decode(text); }
+
+// One run of a host program under wine, its standard output and error merged
+// into one pipe that a thread reads, its standard input a pipe of ours.
+class WineRun {
+public:
+    WineRun(bool staticHost, std::vector<std::string> args, std::string lcAll = "zh_CN.GBK") {
+        const std::string program =
+            requiredEnv(staticHost ? "ZOLVO_WIN32_HOST_STATIC" : "ZOLVO_WIN32_HOST");
+        const std::string dlls = requiredEnv("ZOLVO_WIN32_DLLS");
+        const std::string prefix = requiredEnv("WINEPREFIX");
+        if (program.empty() || dlls.empty() || prefix.empty()) return;
+        int out[2], in[2];
+        if (pipe(out) != 0 || pipe(in) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            setpgid(0, 0);
+            dup2(in[0], 0);
+            dup2(out[1], 1);
+            dup2(out[1], 2);
+            close(in[0]); close(in[1]); close(out[0]); close(out[1]);
+            setenv("WINEDEBUG", "-all", 1);
+            setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
+            setenv("WINEPATH", dlls.c_str(), 1);
+            setenv("LC_ALL", lcAll.c_str(), 1);
+            std::vector<char*> argv;
+            argv.push_back(const_cast<char*>("wine"));
+            argv.push_back(const_cast<char*>(program.c_str()));
+            for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execvp("wine", argv.data());
+            _exit(127);
+        }
+        setpgid(pid_, pid_);
+        close(in[0]);
+        close(out[1]);
+        input_ = in[1];
+        reader_ = std::thread([this, fd = out[0]] {
+            char buffer[4096];
+            for (;;) {
+                const ssize_t n = read(fd, buffer, sizeof buffer);
+                if (n <= 0) break;
+                std::lock_guard<std::mutex> lock(mutex_);
+                // Windows' text mode ends lines with CR LF; lines here end with LF.
+                for (ssize_t i = 0; i < n; ++i) {
+                    if (buffer[i] != '\r') output_ += buffer[i];
+                }
+            }
+            close(fd);
+        });
+    }
+
+    ~WineRun() {
+        // A program still running here is killed at once.
+        if (pid_ > 0 && !exited_) wait(0ms);
+        if (input_ >= 0) close(input_);
+        if (reader_.joinable()) reader_.join();
+    }
+
+    std::string output() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return output_;
+    }
+
+    bool waitFor(const std::string& needle, std::chrono::milliseconds timeout) const {
+        return rig::waitUntil([&] { return output().find(needle) != std::string::npos; }, timeout);
+    }
+
+    void send(const std::string& text) {
+        const std::string lineText = text + "\n";
+        if (input_ >= 0) (void)!write(input_, lineText.data(), lineText.size());
+    }
+
+    // The exit status; -1 when the program was killed after `timeout`.
+    int wait(std::chrono::milliseconds timeout) {
+        if (pid_ <= 0) return -2;
+        if (exited_) return status_;
+        int status = 0;
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            const pid_t r = waitpid(pid_, &status, WNOHANG);
+            if (r == pid_) break;
+            if (std::chrono::steady_clock::now() > end) {
+                kill(pid_, SIGKILL);  // the wine process; the prefix's wineserver -k ends the rest
+                waitpid(pid_, &status, 0);
+                exited_ = true;
+                status_ = -1;
+                return status_;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        exited_ = true;
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        // Whatever the program wrote last is in the pipe: let the reader take it.
+        if (reader_.joinable()) reader_.join();
+        return status_;
+    }
+
+    // "R <label> <hex>" lines, in order.
+    std::vector<std::pair<std::string, std::string>> results() const {
+        std::vector<std::pair<std::string, std::string>> all;
+        std::istringstream lines(output());
+        std::string l;
+        while (std::getline(lines, l)) {
+            if (l.rfind("R ", 0) != 0) continue;
+            const size_t space = l.find(' ', 2);
+            if (space == std::string::npos) continue;
+            all.emplace_back(l.substr(2, space - 2), unhex(l.substr(space + 1)));
+        }
+        return all;
+    }
+
+    // The first result of that label; fails the test when there is none.
+    std::string result(const std::string& label) const {
+        for (const auto& r : results()) {
+            if (r.first == label) return r.second;
+        }
+        ADD_FAILURE() << "no result " << label << " in the output:\n" << output();
+        return std::string();
+    }
+
+private:
+    pid_t pid_ = -1;
+    int input_ = -1;
+    bool exited_ = false;
+    int status_ = -1;
+    std::thread reader_;
+    mutable std::mutex mutex_;
+    std::string output_;
+};
+
+// Runs a program to its end and checks that it ended well.
+#define EXPECT_RAN_TO_END(run, limitSeconds)                                  \
+    do {                                                                      \
+        EXPECT_EQ((run).wait(std::chrono::seconds(limitSeconds)), 0) << (run).output(); \
+        EXPECT_NE((run).output().find("DONE"), std::string::npos) << (run).output(); \
+    } while (0)
+
+std::string hexOf(const std::string& bytes) { return rig::hex(bytes); }
+
+// Hex without spaces, as host.cpp prints it ("-" for the empty text).
+std::string compactHex(const std::string& bytes) { return wirehex::encode(bytes); }
+
+// ------------------------------------------------------------------ init
+
+// A platform whose init path answers with `body`.
+std::unique_ptr<rig::PlatformServer> platformAnswering(const std::string& body) {
+    auto server = std::make_unique<rig::PlatformServer>();
+    rig::Reply reply;
+    reply.body = body;
+    server->setReply("/api/client/init.do", reply);
+    return server;
+}
+
+void checkInitRun(const std::string& lcAll, const std::string& expectedAcp) {
+    rig::PlatformServer ok;
+    auto empty = platformAnswering("");
+    auto bad = platformAnswering("<html>not json</html>");
+    const std::string refusedBody = gbk("{\"code\":\"3001\",\"msg\":\"车场未注册\"}");
+    auto refused = platformAnswering(refusedBody);
+    const std::string closed = "http://127.0.0.1:" + std::to_string(rig::closedPort());
+
+    WineRun run(false, {"init", ok.baseUrl(), empty->baseUrl(), bad->baseUrl(), refused->baseUrl(),
+                        closed}, lcAll);
+    EXPECT_RAN_TO_END(run, 90);
+    EXPECT_NE(run.output().find("ACP " + expectedAcp + "\n"), std::string::npos) << run.output();
+
+    const std::map<std::string, std::string> expected = {
+        {"entry-before-init", resultText("1010", "SDK未初始化!")},
+        {"no-callback", resultText("1000", "请设置回调方法!setCommandInterface() or setCallBackFun()")},
+        {"no-manufacturer", resultText("1000", "参数异常!未知的厂商编号!")},
+        {"no-park-code", resultText("1000", "参数异常!未知的车场编号!")},
+        {"no-sys-code", resultText("1000", "参数异常!未知的收费系统编号!")},
+        {"no-channel", resultText("1000", "参数异常!未知的通道编号!")},
+        {"no-key", resultText("1000", "参数异常!未知的秘钥编号!")},
+        {"empty-reply", resultText("2000", "初始化失败,未知的请求!")},
+        {"bad-reply", resultText("2001", "初始化失败,未知的返回数据!")},
+        {"refused", refusedBody},
+        {"closed", resultText("1000", "连接异常!")},
+        {"success", resultText("0000", "初始化成功!")},
+        {"again", resultText("1010", "SDK已经初始化,请勿重复操作!")},
+        {"entry-after-uninit", resultText("1010", "SDK未初始化!")},
+        {"success-after-uninit", resultText("0000", "初始化成功!")},
+    };
+    for (const auto& [label, bytes] : expected) {
+        EXPECT_EQ(hexOf(run.result(label)), hexOf(bytes)) << label;
+    }
+
+    // The init request: a signed form text in the host's code page, unconverted.
+    const auto inits = ok.requestsTo("/api/client/init.do");
+    ASSERT_EQ(inits.size(), 2u);
+    for (const auto& request : inits) {
+        EXPECT_FALSE(request.multipart);
+        EXPECT_TRUE(rig::checkSign(request.body, kKey)) << request.body;
+        const auto pairs = rig::parseForm(request.body);
+        ASSERT_EQ(pairs.size(), 6u) << request.body;
+        EXPECT_EQ(pairs[0], std::make_pair(std::string("channelNumber"), std::string(kChannel)));
+        EXPECT_EQ(pairs[1], std::make_pair(std::string("manufacturer"), std::string(kManufacturer)));
+        EXPECT_EQ(pairs[2].first, "nonceStr");
+        EXPECT_EQ(pairs[3], std::make_pair(std::string("parkCode"), std::string(kParkCode)));
+        EXPECT_EQ(pairs[4], std::make_pair(std::string("sysCode"), std::string(kSysCode)));
+    }
+    EXPECT_NE(inits[0].body, inits[1].body) << "the nonce changes from one init to the next";
+}
+
+TEST(Win32, InitRefusalsAndRepliesAreByteExactGbk) { checkInitRun("zh_CN.GBK", "936"); }
+
+// The library's own texts are GBK bytes whatever the system's ANSI code page is.
+TEST(Win32, InitTextsStayGbkUnderAnotherAnsiCodePage) { checkInitRun("en_US.UTF-8", "1252"); }
+
+// ------------------------------------------------------------------ requests
+
+struct WireCase {
+    const char* name;
+    const char* path;
+    bool multipart;
+    bool utf8;         // the form text goes out converted to UTF-8
+    const char* form;  // the form text before signing, readable (UTF-8) here
+};
+
+// The calls are host.cpp's scenarioRequests; the forms are those of tests/requests.
+const WireCase kWireCases[] = {
+    {"entry", "/api/car/enter.do", true, true,
+     "carNumber=陕A88888&entryType=2&inChannel=0001&inTime=20180831123056&orderId=201808310001"
+     "&parkCode=201808150001&scanNumber=扫SCAN01&sysCode=0001"},
+    {"leave", "/api/car/out.do", true, true,
+     "carNumber=陕A88888&duration=-60&orderAmount=300&orderId=201808310001"
+     "&outTime=20180831133056&outType=2&parkCode=201808150001&scanNumber=SCAN01&sysCode=0001"},
+    {"finish", "/api/car/leave.do", false, false,
+     "carNumber=陕A88888&finishTime=20180831133056&orderId=201808310001&parkCode=201808150001"},
+    {"freeCar", "/api/free/car/push.do", false, true,
+     "carNumber=陕A88888&channel=A4&delFlag=1&endTime=20181231235959&parkCode=201808150001"
+     "&remarks=长期免费 车辆&startTime=20180901000000&sysCode=0001"},
+    {"pushOrder", "/api/order/receive.do", false, true,
+     "carNumber=陕A88888&duration=3600&inChannel=0001&inTime=20180831123056&orderAmount=300"
+     "&orderId=201808310001&outChannel=A4&outTime=20180831133056&parkCode=201808150001"
+     "&sysCode=0001"},
+    {"queryOrder", "/api/order/query.do", false, false,
+     "orderId=陕201808310001&parkCode=201808150001"},
+    {"scanningOrder", "/api/qr/order/receive.do", false, true,
+     "carNumber=陕A88888&duration=-60&inChannel=0001&inTime=20180831123056&orderAmount=300"
+     "&orderId=201808310001&outChannel=A4&outTime=20180831133056&parkCode=201808150001"
+     "&scanNumner=SCAN01"},
+    {"suppOrder", "/api/order/supp.do", false, true,
+     "carNumber=陕A88888&channel=A4&duration=-60&endTime=20180731000000&orderAmount=300"
+     "&orderId=SUPP0001&parkCode=201808150001&startTime=20180801000000&sysCode=0001"},
+    {"uploadFile", "/api/file/upload.do", true, false,
+     "attType=入场&orderId=陕201808310001&parkCode=201808150001"},
+};
+
+std::string wireForm(const rig::RecordedRequest& request) {
+    return request.multipart ? rig::formFromParts(request.parts) : request.body;
+}
+
+TEST(Win32, NineRequestsOnTheWireAndTheFileCases) {
+    rig::PlatformServer server;
+    rig::TempDir dir;
+    const std::string image = dir.write("in.jpg", std::string("\x89PNG\r\n\x1A\n\0\0IMG", 13));
+    const std::string upload = dir.write("att.jpg", std::string("\xFF\xD8\xFF\xE0\0JFIF", 9));
+    // Every reply returns as it came: GBK bytes, an error status and all.
+    rig::Reply reply;
+    reply.status = 500;
+    reply.body = gbk("{\"code\":\"9999\",\"msg\":\"平台错误\"} trailing");
+    for (const auto& c : kWireCases) server.setReply(c.path, reply);
+
+    WineRun run(false, {"requests", server.baseUrl(), image, upload, dir.path()});
+    EXPECT_RAN_TO_END(run, 120);
+    EXPECT_EQ(run.result("init"), resultText("0000", "初始化成功!"));
+
+    for (const auto& c : kWireCases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(hexOf(run.result(c.name)), hexOf(reply.body));
+        const auto sent = server.requestsTo(c.path);
+        ASSERT_GE(sent.size(), 1u);
+        const rig::RecordedRequest& request = sent.front();
+        EXPECT_EQ(request.method, "POST");
+        EXPECT_EQ(request.multipart, c.multipart);
+        if (!c.multipart) {
+            EXPECT_EQ(request.header("Content-Type"),
+                      "application/x-www-form-urlencoded; charset=UTF-8");
+        }
+        // 陕 travels as UTF-8 (E9 99 95) or as its GBK bytes (C9 C2).
+        const std::string wire = wireForm(request);
+        EXPECT_NE(wire.find(c.utf8 ? "\xE9\x99\x95" : "\xC9\xC2"), std::string::npos)
+            << rig::hex(wire);
+        if (!c.utf8) {
+            EXPECT_EQ(wire.find("\xE9\x99\x95"), std::string::npos);
+        }
+        // The signature covers the GBK text.
+        const std::string asGbk = c.utf8 ? rig::utf8ToGbk(wire) : wire;
+        EXPECT_TRUE(rig::checkSign(asGbk, kKey)) << asGbk;
+        EXPECT_EQ(hexOf(asGbk), hexOf(signedForm(gbk(c.form))));
+        EXPECT_EQ(request.body.find(kKey), std::string::npos);
+    }
+
+    // The upload: the file as the part fileImage, and its speed line.
+    const auto uploads = server.requestsTo("/api/file/upload.do");
+    ASSERT_EQ(uploads.size(), 1u);
+    const rig::Part* file = uploads[0].part("fileImage");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(hexOf(file->contents), hexOf(std::string("\xFF\xD8\xFF\xE0\0JFIF", 9)));
+    EXPECT_TRUE(std::regex_search(run.output(),
+                                  std::regex("Speed: [0-9]+ bytes/sec during [0-9]+\\.[0-9]{6} seconds")))
+        << run.output();
+
+    // An entry with an image: a multipart post with the file part.
+    const auto entries = server.requestsTo("/api/car/enter.do");
+    ASSERT_EQ(entries.size(), 2u) << "the missing image and the folder send nothing";
+    const rig::Part* picture = entries[1].part("fileImage");
+    ASSERT_NE(picture, nullptr);
+    EXPECT_EQ(hexOf(picture->contents), hexOf(std::string("\x89PNG\r\n\x1A\n\0\0IMG", 13)));
+    EXPECT_EQ(entries[1].part("orderId")->contents, "IMG00001");
+    EXPECT_TRUE(rig::checkSign(rig::utf8ToGbk(wireForm(entries[1])), kKey));
+
+    EXPECT_EQ(run.result("entry-missing-image"), resultText("1000", "未知的文件!"));
+    EXPECT_EQ(run.result("entry-folder-image"), resultText("1000", "未知的文件!"));
+    EXPECT_EQ(run.result("upload-missing-file"), resultText("1000", "未知的文件!"));
+    EXPECT_EQ(run.result("entry-short-plate"), resultText("1000", "参数异常!未知的车牌号!"));
+}
+
+TEST(Win32, TransportFailuresAndTimeOuts) {
+    rig::PlatformServer server;
+    rig::TempDir dir;
+    const std::string upload = dir.write("att.jpg", "JPEG");
+    rig::Reply late;
+    late.delayMs = 4500;  // past the form post's 3 s
+    server.setReply("/api/car/leave.do", late);
+    late.delayMs = 6500;  // past the multipart post's 5 s
+    server.setReply("/api/car/enter.do", late);
+    server.setReply("/api/file/upload.do", late);
+    rig::Reply away;
+    away.status = 302;
+    away.location = "http://127.0.0.1:" + std::to_string(rig::closedPort()) + "/api/order/query.do";
+    server.setReply("/api/order/query.do", away);
+
+    WineRun run(false, {"transport", server.baseUrl(), upload});
+    EXPECT_RAN_TO_END(run, 120);
+    EXPECT_EQ(run.result("init"), resultText("0000", "初始化成功!"));
+    EXPECT_EQ(hexOf(run.result("finish-timeout")), hexOf(resultText("1000", "连接异常!")));
+    EXPECT_EQ(hexOf(run.result("entry-timeout")), hexOf(resultText("1000", "连接异常!")));
+    EXPECT_EQ(hexOf(run.result("queryOrder-refused")), hexOf(resultText("1000", "连接异常!")));
+    EXPECT_EQ(hexOf(run.result("uploadFile-timeout")), hexOf(resultText("1000", "上传失败!")));
+    EXPECT_NE(run.output().find("curl_easy_perform() failed"), std::string::npos) << run.output();
+}
+
+// Wine's Schannel accepts any certificate, so only the TLS road is shown here;
+// the refusal of an untrusted platform is the Linux suites'.
+TEST(Win32, HttpsPlatformThroughSchannel) {
+    rig::PlatformServer::Options options;
+    options.tls = true;
+    rig::PlatformServer server(options);
+    ASSERT_EQ(server.baseUrl().rfind("https://", 0), 0u);
+    WineRun run(false, {"https", server.baseUrl()});
+    EXPECT_RAN_TO_END(run, 90);
+    EXPECT_EQ(hexOf(run.result("init")), hexOf(resultText("0000", "初始化成功!")));
+    EXPECT_EQ(run.result("queryOrder"),
+              "{\"code\":\"0000\",\"msg\":\"ok\",\"path\":\"/api/order/query.do\"}");
+    EXPECT_EQ(server.requestsTo("/api/order/query.do").size(), 1u);
+}
+
+// ------------------------------------------------------------------ commands
+
+struct CommandRig {
+    rig::Broker broker;
+    rig::PlatformServer platform;
+    std::string topic;
+    rig::CliPublisher sender{broker.port()};
+
+    explicit CommandRig(const std::string& name) : topic("zolvo/win32/" + name) {
+        platform.setBroker(broker.uri(), topic);
+    }
+    std::string subscribed() const { return "sub topic: " + topic + " ,return code : 0"; }
+    bool send(const std::string& payload) { return sender.publish(topic, payload); }
+};
+
+TEST(Win32, FourCommandsReachTheCallbackObject) {
+    CommandRig rig("commands");
+    WineRun run(false, {"commands", rig.platform.baseUrl()});
+    ASSERT_TRUE(run.waitFor(rig.subscribed(), 60s)) << run.output();
+    // Texts pass as the payload's bytes: the GBK plate stays GBK.
+    ASSERT_TRUE(rig.send(R"({"command":"prePay","orderId":"O1","carNumber":"C1","parkCode":"P1"})"));
+    ASSERT_TRUE(rig.send(R"({"command":"qrCodePay","parkCode":"P2","sysCode":"S2","channel":"CH2",)"
+                         R"("scanNumber":"SN2","orderId":"O2","carNumber":"C2","tempCar":1})"));
+    ASSERT_TRUE(rig.send(R"({"parkCode":"P3","sysCode":"S3","channel":"CH3","carNumber":"C3",)"
+                         R"("scanNumber":"SN3","command":"qrCodeEntry"})"));
+    ASSERT_TRUE(rig.send("{\"command\":\"payNotice\",\"orderId\":\"O4\",\"carNumber\":\"\xBE\xA9" "A12345\","
+                         "\"payStatus\":1,\"payAmount\":1500,\"duration\":3600,"
+                         "\"inTime\":\"20180831123056\",\"outTime\":\"20180831133056\","
+                         "\"payTime\":\"20180831133000\",\"payMethod\":2,\"parkCode\":\"P4\"}"));
+    EXPECT_RAN_TO_END(run, 60);
+    EXPECT_EQ(run.result("all-four"), "yes");
+    EXPECT_EQ(run.result("queryOrder"), "P1|O1|C1");
+    EXPECT_EQ(run.result("scanQrCodePay"), "P2|S2|CH2|SN2|O2|C2|1");
+    EXPECT_EQ(run.result("scanQrEntry"), "P3|S3|CH3|C3|SN3");
+    EXPECT_EQ(hexOf(run.result("noticeOfPaymentResult")),
+              hexOf("O4|\xBE\xA9" "A12345|1|1500|3600|20180831123056|20180831133056|"
+                    "20180831133000|2|P4"));
+}
+
+TEST(Win32, PayloadsReachTheCallbackFunction) {
+    CommandRig rig("payloads");
+    WineRun run(false, {"callback", rig.platform.baseUrl(), "3"});
+    ASSERT_TRUE(run.waitFor(rig.subscribed(), 60s)) << run.output();
+    const std::string gbkPayload = "\xBE\xA9" "A12345 not json";
+    const std::string longPayload(1500, 'x');
+    ASSERT_TRUE(rig.send(R"({"command":"prePay","orderId":"O1"})"));
+    ASSERT_TRUE(rig.send(gbkPayload));
+    ASSERT_TRUE(rig.send(longPayload));
+    EXPECT_RAN_TO_END(run, 60);
+    EXPECT_EQ(run.result("all-payloads"), "yes");
+    std::vector<std::string> payloads;
+    for (const auto& r : run.results()) {
+        if (r.first == "payload") payloads.push_back(r.second);
+    }
+    ASSERT_EQ(payloads.size(), 3u) << run.output();
+    EXPECT_EQ(payloads[0], R"({"command":"prePay","orderId":"O1"})");
+    EXPECT_EQ(hexOf(payloads[1]), hexOf(gbkPayload));
+    EXPECT_EQ(payloads[2], std::string(1023, 'x')) << "cut at 1023 bytes";
+}
+
+TEST(Win32, ReconnectsAfterABrokerRestart) {
+    CommandRig rig("reconnect");
+    WineRun run(true, {"reconnect", rig.platform.baseUrl()});
+    ASSERT_TRUE(run.waitFor(rig.subscribed(), 60s)) << run.output();
+    ASSERT_TRUE(rig.send("before"));
+    ASSERT_TRUE(run.waitFor("WAIT restart", 30s)) << run.output();
+    rig.broker.restart();
+    run.send("go");
+    // The channel reconnects after its (shortened) wait and subscribes again;
+    // publish until the payload arrives.
+    std::atomic<bool> stop{false};
+    std::thread publisher([&] {
+        while (!stop) {
+            rig.send("after");
+            std::this_thread::sleep_for(300ms);
+        }
+    });
+    EXPECT_RAN_TO_END(run, 90);
+    stop = true;
+    publisher.join();
+    EXPECT_EQ(run.result("before"), "yes");
+    EXPECT_EQ(run.result("after"), "yes") << run.output();
+}
+
+TEST(Win32, FiftyUnInitInitCyclesWhileCommandsArrive) {
+    CommandRig rig("cycles");
+    WineRun run(false, {"cycles", rig.platform.baseUrl(), "50"});
+    ASSERT_TRUE(run.waitFor("READY cycles", 60s)) << run.output();
+    std::atomic<bool> stop{false};
+    std::thread publisher([&] {
+        int n = 0;
+        while (!stop) {
+            rig.send("{\"command\":\"prePay\",\"orderId\":\"C" + std::to_string(n++) + "\"}");
+            std::this_thread::sleep_for(50ms);
+        }
+    });
+    EXPECT_RAN_TO_END(run, 200);
+    stop = true;
+    publisher.join();
+    EXPECT_EQ(run.result("succeeded"), "50") << run.output();
+    EXPECT_EQ(hexOf(run.result("final-init")), hexOf(resultText("0000", "初始化成功!")));
+    EXPECT_EQ(run.result("payloads-after-cycles"), "yes");
+    EXPECT_EQ(rig.platform.requestsTo("/api/client/init.do").size(), 51u);
+}
+
+TEST(Win32, DestructorTearsDownWhileTheChannelRuns) {
+    CommandRig rig("destructor");
+    WineRun run(false, {"destructor", rig.platform.baseUrl()});
+    ASSERT_TRUE(run.waitFor(rig.subscribed(), 60s)) << run.output();
+    ASSERT_TRUE(rig.send(R"({"command":"prePay","orderId":"O1","carNumber":"C1","parkCode":"P1"})"));
+    EXPECT_RAN_TO_END(run, 60);
+    EXPECT_EQ(run.result("command-arrived"), "yes");
+    const std::string out = run.output();
+    const size_t deleted = out.find("DELETED recorder");
+    ASSERT_NE(deleted, std::string::npos) << out;
+    EXPECT_LT(deleted, out.find("TORN-DOWN")) << "the destructor deletes the callback object";
+    EXPECT_EQ(hexOf(run.result("entry-after-teardown")), hexOf(resultText("1010", "SDK未初始化!")));
+    EXPECT_EQ(hexOf(run.result("init-after-teardown")), hexOf(resultText("1010", "SDK未初始化!")));
+}
+
+// A program that hangs is killed at its time-out.
+TEST(Win32, AHangingProgramIsKilledAtItsTimeOut) {
+    WineRun run(false, {"hang"});
+    ASSERT_TRUE(run.waitFor("READY hanging", 60s)) << run.output();
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(run.wait(2s), -1);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
+    EXPECT_EQ(run.output().find("DONE"), std::string::npos);
+}
+
+// ------------------------------------------------------------------ code pages
+
+// The pairs where the Windows layer (wine's code page 936) and iconv (glibc's
+// GBK) differ: facts of the two tables, kept here so that a change in either
+// shows. Over every pair that glibc's GBK maps, both give the same UTF-8. The
+// pairs below are the user-defined areas (AAA1–AFFE, F8A1–FEFE, A140–A7A0) and
+// the scattered pairs that GB18030 later filled: glibc refuses them (the
+// layer's replacement U+FFFD), Windows maps them to the Private Use Area, run
+// by run to consecutive code points.
+struct DifferingRun {
+    unsigned first;      // first GBK pair of the run
+    unsigned last;       // last GBK pair
+    unsigned codePoint;  // what Windows makes of the first pair
+    unsigned count;      // pairs in the run
+};
+const DifferingRun kExpectedDifferences[] = {
+#include "codepage_differences.inc"
+};
+
+std::string utf8Of(unsigned codePoint) {
+    std::string out;
+    if (codePoint < 0x80) {
+        out += static_cast<char>(codePoint);
+    } else if (codePoint < 0x800) {
+        out += static_cast<char>(0xC0 | (codePoint >> 6));
+        out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (codePoint >> 12));
+        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    }
+    return out;
+}
+
+// The pair after `pair` in the order of the walk (trail 40–7E, 80–FE).
+unsigned nextPair(unsigned pair) {
+    unsigned lead = pair >> 8, trail = (pair & 0xFF) + 1;
+    if (trail == 0x7F) trail = 0x80;
+    if (trail == 0xFF) {
+        ++lead;
+        trail = 0x40;
+    }
+    return (lead << 8) | trail;
+}
+
+TEST(Win32, CodePageLayerAgainstIconvOverEveryGbkPair) {
+    // What Windows is expected to give for each pair of the table.
+    std::map<std::string, std::string> expectedWindows;
+    for (const auto& run : kExpectedDifferences) {
+        unsigned pair = run.first;
+        for (unsigned i = 0; i < run.count; ++i, pair = nextPair(pair)) {
+            char name[8];
+            std::snprintf(name, sizeof name, "%04X", pair);
+            expectedWindows[name] = compactHex(utf8Of(run.codePoint + i));
+            if (i + 1 == run.count) {
+                EXPECT_EQ(pair, run.last) << "table run " << std::hex << run.first;
+            }
+        }
+    }
+    ASSERT_EQ(expectedWindows.size(), 2149u);
+
+    rig::TempDir dir;
+    const std::string file = dir.path() + "/pairs.txt";
+    WineRun run(true, {"codepage", file});
+    EXPECT_RAN_TO_END(run, 120);
+    EXPECT_EQ(hexOf(run.result("resultText")), hexOf(resultText("1010", "SDK未初始化!")));
+
+    std::ifstream in(file);
+    ASSERT_TRUE(in.good()) << file;
+    size_t pairs = 0, validPairs = 0, differing = 0;
+    std::string pairHex, winUtf8, winGbk, winAnsi;
+    while (in >> pairHex >> winUtf8 >> winGbk >> winAnsi) {
+        ++pairs;
+        const std::string iconvUtf8 = compactHex(zolvo_sdk::ansiToUtf8(unhex(pairHex)));
+        const bool iconvValid = iconvUtf8.find("EFBFBD") == std::string::npos;
+        if (iconvValid) ++validPairs;
+        if (winUtf8 != iconvUtf8) ++differing;
+        const auto expected = expectedWindows.find(pairHex);
+        if (expected == expectedWindows.end()) {
+            EXPECT_EQ(winUtf8, iconvUtf8) << "new difference at pair " << pairHex;
+            EXPECT_TRUE(iconvValid) << "pair " << pairHex << " refused by both";
+        } else {
+            EXPECT_EQ(winUtf8, expected->second) << "pair " << pairHex;
+            EXPECT_FALSE(iconvValid) << "glibc's GBK now maps pair " << pairHex << " to " << iconvUtf8;
+        }
+        // Under code page 936 the ANSI direction and the GBK direction agree,
+        // and every pair comes back to itself through the Windows layer.
+        EXPECT_EQ(winGbk, winAnsi) << pairHex;
+        EXPECT_EQ(winGbk, pairHex);
+    }
+    EXPECT_EQ(pairs, 126u * 190u);
+    EXPECT_EQ(differing, expectedWindows.size());
+
+    // Bytes that are no GBK text: both layers replace rather than refuse, each
+    // its own way. iconv puts U+FFFD for the first byte and reads on from the
+    // next; Windows puts "?" for a cut or broken pair as a whole (the space in
+    // 81 20 is lost), and maps the single byte FF into the Private Use Area.
+    struct OddText {
+        std::string text, windows, iconv;
+    };
+    const OddText oddTexts[] = {
+        {"\x80", "E282AC", "E282AC"},  // the euro sign, alike
+        {"\xFF", "EFA3B5", "EFBFBD"},
+        {"A\x81", "413F", "41EFBFBD"},
+        {"\x81\x20" "B", "3F42", "EFBFBD2042"},
+        {"\xA1\x7F", "3F", "EFBFBD7F"},
+        {"\xFE\xFF", "3F", "EFBFBDEFBFBD"},
+    };
+    for (const auto& odd : oddTexts) {
+        EXPECT_EQ(compactHex(run.result("odd-" + compactHex(odd.text))), odd.windows)
+            << compactHex(odd.text);
+        EXPECT_EQ(compactHex(zolvo_sdk::ansiToUtf8(odd.text)), odd.iconv) << compactHex(odd.text);
+    }
+    std::cout << pairs << " pairs; " << validPairs << " mapped by glibc's GBK, the same on Windows; "
+              << differing << " differ (the expected table)" << std::endl;
+}
+
+}  // namespace
