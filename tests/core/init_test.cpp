@@ -11,9 +11,9 @@
 #include <string>
 #include <thread>
 
+#include "endpoints_and_results.h"
 #include "rig.h"
 #include "sdk_state.h"
-#include "text_util.h"
 #include "zolvo_sdk/zolvo_sdk.h"
 
 namespace {

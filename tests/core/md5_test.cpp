@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "md5.h"
+#include "signing.h"
 
 namespace {
 

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "codepage.h"
+#include "endpoints_and_results.h"
 #include "fuzz_support.h"
 #include "request_transport.h"
 #include "sdk_state.h"
-#include "text_util.h"
 #include "zolvo_sdk/zolvo_sdk.h"
 
 namespace {

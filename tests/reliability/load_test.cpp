@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "codepage.h"
+#include "endpoints_and_results.h"
 #include "mqtt_channel.h"
-#include "text_util.h"
 #include "reliability_support.h"
 
 using namespace reltest;

@@ -100,8 +100,6 @@ void logDropped(const char* what) {
     std::cout << "Command message dropped: " << what << std::endl;
 }
 
-void runChannel(uint64_t token);
-
 // Copies a received payload into `buffer` as a NUL-terminated text. The
 // platform's commands fit in 1023 bytes; a longer payload is cut there.
 void keepPayload(char (&buffer)[1024], const void* payload, int length) {

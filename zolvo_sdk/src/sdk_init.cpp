@@ -8,12 +8,12 @@
 #include <memory>
 
 #include "codepage.h"
+#include "endpoints_and_results.h"
 #include "http_client.h"
 #include "init_reply.h"
-#include "md5.h"
 #include "mqtt_channel.h"
 #include "sdk_state.h"
-#include "text_util.h"
+#include "signing.h"
 
 namespace zolvo_sdk {
 

@@ -65,8 +65,10 @@ public:
     // and clears the initialised flag.
     void tearDown();
 
-    // Set by the channel thread whose receive loop has given up, cleared by
-    // unInit; read under the channel's mutex.
+    // Set, under the channel's mutex, by the channel thread whose receive loop
+    // has given up with no stop requested; cleared by unInit on the host's
+    // thread once the channel has stopped. A starting channel thread reads it
+    // under the channel's mutex and does not connect while it is set.
     std::atomic<bool> mqttStarted{false};
 
 private:
