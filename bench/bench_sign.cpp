@@ -9,6 +9,7 @@
 
 #include "bench_util.h"
 #include "md5.h"
+#include "signing.h"
 
 namespace {
 

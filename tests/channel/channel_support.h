@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "mqtt_channel.h"
+#include "channel_control.h"
 #include "rig.h"
 #include "sdk_state.h"
 #include "zolvo_sdk/zolvo_sdk.h"

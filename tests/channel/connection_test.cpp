@@ -37,8 +37,8 @@ TEST_F(Connection, FirstConnectionFailureEndsTheThreadWithFlagClear) {
     EXPECT_NE(out.text().find("Failed to connect, return code -1\n"), std::string::npos);
     EXPECT_EQ(out.text().find("sub topic: "), std::string::npos);
     EXPECT_FALSE(zolvo_sdk::sdkState().mqttStarted);
-    ASSERT_NE(zolvo_sdk::g_mqttClient, nullptr);
-    EXPECT_EQ(zolvo_sdk::g_mqttClient->handle, nullptr);
+    ASSERT_NE(zolvo_sdk::channelClientForTesting(), nullptr);
+    EXPECT_FALSE(zolvo_sdk::channelClientForTesting()->handleOpenForTesting());
 }
 
 TEST_F(Connection, LostBrokerIsReconnectedAndReceivingResumes) {
@@ -114,14 +114,14 @@ TEST_F(Connection, RefusedSubscriptionStillConnectsAndDisconnectIsIdempotent) {
     MqttCommandClient client(broker.uri(), "", "", uniqueId("client"), "park/commands", 3, 100, 3,
                              20, 1, 0, "");
     client.disconnect();  // before any connect: nothing
-    EXPECT_EQ(client.handle, nullptr);
+    EXPECT_FALSE(client.handleOpenForTesting());
     EXPECT_EQ(client.connect(), 0);
-    EXPECT_NE(client.handle, nullptr);
+    EXPECT_TRUE(client.handleOpenForTesting());
     EXPECT_EQ(out.text().find("sub topic: "), std::string::npos) << out.text();
     client.disconnect();
-    EXPECT_EQ(client.handle, nullptr);
+    EXPECT_FALSE(client.handleOpenForTesting());
     client.disconnect();
-    EXPECT_EQ(client.handle, nullptr);
+    EXPECT_FALSE(client.handleOpenForTesting());
 
     MqttCommandClient accepted(broker.uri(), "", "", uniqueId("client"), "park/commands", 1, 100,
                                3, 20, 1, 0, "");
@@ -164,10 +164,10 @@ TEST_F(Connection, LongBrokerSettingsAreKeptWhole) {
     ASSERT_TRUE(sender.publish(topic, R"({"command":"prePay","orderId":"long"})"));
     ASSERT_TRUE(rig::waitUntil([&] { return calls.count() == 1; }, 10s));
     ZOLVOSDK::unInit();
-    ASSERT_NE(zolvo_sdk::g_mqttClient, nullptr);
-    EXPECT_EQ(zolvo_sdk::g_mqttClient->password, password);
-    EXPECT_EQ(zolvo_sdk::g_mqttClient->username, user);
-    EXPECT_EQ(zolvo_sdk::g_mqttClient->topic, topic);
+    ASSERT_NE(zolvo_sdk::channelClientForTesting(), nullptr);
+    EXPECT_EQ(zolvo_sdk::channelClientForTesting()->password, password);
+    EXPECT_EQ(zolvo_sdk::channelClientForTesting()->username, user);
+    EXPECT_EQ(zolvo_sdk::channelClientForTesting()->topic, topic);
 }
 
 }  // namespace

@@ -49,8 +49,8 @@ TEST_F(Stop, UnInitDuringReceiveStopsTheThreadAndKeepsTheClient) {
     EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
     EXPECT_FALSE(zolvo_sdk::sdkState().initialized());
     EXPECT_FALSE(zolvo_sdk::sdkState().mqttStarted);
-    ASSERT_NE(zolvo_sdk::g_mqttClient, nullptr);
-    EXPECT_EQ(zolvo_sdk::g_mqttClient->handle, nullptr);
+    ASSERT_NE(zolvo_sdk::channelClientForTesting(), nullptr);
+    EXPECT_FALSE(zolvo_sdk::channelClientForTesting()->handleOpenForTesting());
     send("while stopped");
 
     // A new start (as init does) reuses the client: one thread, each command once.
@@ -115,7 +115,7 @@ TEST_P(StopWithTimeOut, UnInitAndTeardownReturnSoonAndTimeOutLinesKeepTheirRate)
     ZOLVOSDK::unInit();
     EXPECT_LT(Clock::now() - t0, 2s);
     EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
-    EXPECT_EQ(zolvo_sdk::g_mqttClient->handle, nullptr);
+    EXPECT_FALSE(zolvo_sdk::channelClientForTesting()->handleOpenForTesting());
 
     initialiseAgain();
     start(2, timeout);
@@ -124,7 +124,7 @@ TEST_P(StopWithTimeOut, UnInitAndTeardownReturnSoonAndTimeOutLinesKeepTheirRate)
     { ZOLVOSDK teardown; }
     EXPECT_LT(Clock::now() - t0, 2s);
     EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
-    EXPECT_EQ(zolvo_sdk::g_mqttClient, nullptr);
+    EXPECT_EQ(zolvo_sdk::channelClientForTesting(), nullptr);
     EXPECT_EQ(calls.deleted, 1);
     EXPECT_EQ(join(calls.snapshot()), "queryOrder||received|");
 }
@@ -213,7 +213,7 @@ TEST_F(Stop, UnInitFromInsideACallbackDoesNotDeadlock) {
     ASSERT_TRUE(waitNoChannelThread(5s));
     EXPECT_FALSE(zolvo_sdk::sdkState().initialized());
     EXPECT_FALSE(zolvo_sdk::sdkState().mqttStarted);
-    EXPECT_EQ(zolvo_sdk::g_mqttClient->handle, nullptr);
+    EXPECT_FALSE(zolvo_sdk::channelClientForTesting()->handleOpenForTesting());
     EXPECT_EQ(join(calls.snapshot()), "queryOrder||first||returned");
 }
 
@@ -270,7 +270,7 @@ TEST_F(Stop, CallbackFunctionRegisteredDuringADispatchDeletesTheObjectAfterTheCa
     auto t0 = Clock::now();
     ZOLVOSDK::setCallBackFun(ignorePayload);  // does not wait for the call
     EXPECT_LT(Clock::now() - t0, 1s);
-    EXPECT_EQ(zolvo_sdk::g_commandInterface, nullptr);
+    EXPECT_EQ(zolvo_sdk::registeredCommandInterfaceForTesting(), nullptr);
     EXPECT_EQ(calls.deleted, 0);
     object->release();
     ASSERT_TRUE(rig::waitUntil([&] { return calls.deleted == 1; }, 5s));
@@ -310,8 +310,8 @@ TEST_F(Stop, TeardownWhileCommandsArrive) {
         ZOLVOSDK sdk;
     }
     EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
-    EXPECT_EQ(zolvo_sdk::g_mqttClient, nullptr);
-    EXPECT_EQ(zolvo_sdk::g_commandInterface, nullptr);
+    EXPECT_EQ(zolvo_sdk::channelClientForTesting(), nullptr);
+    EXPECT_EQ(zolvo_sdk::registeredCommandInterfaceForTesting(), nullptr);
     EXPECT_TRUE(zolvo_sdk::sdkState().tornDown());
     EXPECT_EQ(calls.deleted, 1);
     std::this_thread::sleep_for(200ms);
@@ -328,7 +328,7 @@ TEST_F(Stop, TeardownFromInsideACallback) {
     send("first");
     ASSERT_TRUE(rig::waitUntil([&] { return calls.deleted == 1; }, 10s));
     ASSERT_TRUE(waitNoChannelThread(5s));
-    EXPECT_EQ(zolvo_sdk::g_mqttClient, nullptr);
+    EXPECT_EQ(zolvo_sdk::channelClientForTesting(), nullptr);
     EXPECT_TRUE(zolvo_sdk::sdkState().tornDown());
     EXPECT_EQ(join(calls.snapshot()), "queryOrder||first||returned");
     EXPECT_EQ(calls.callsAfterDelete, 0);
@@ -351,28 +351,93 @@ TEST_F(Stop, ObjectReleasedBetweenTwoStartsIsDeletedOnce) {
     EXPECT_EQ(calls.callsAfterDelete, 0);
 }
 
+// The registration lets go of the object the running channel holds, names it
+// again, and then gives way to a function: the object is deleted once, and the
+// channel calls it no more.
+TEST_F(Stop, ObjectTheChannelHoldsRegisteredAgainIsDeletedOnce) {
+    Calls other;
+    auto* held = new Recorder(calls);
+    auto* replacement = new Recorder(other);
+    ZOLVOSDK::setCommandInterface(held);
+    start();
+    ZOLVOSDK::setCommandInterface(replacement);  // the channel keeps `held`
+    send("one");
+    ASSERT_TRUE(rig::waitUntil([&] { return calls.count() == 1; }, 10s));
+    ZOLVOSDK::setCommandInterface(held);  // `replacement` is the host's again
+    EXPECT_EQ(zolvo_sdk::registeredCommandInterfaceForTesting(), held);
+    ZOLVOSDK::setCallBackFun(ignorePayload);
+    ASSERT_TRUE(rig::waitUntil([&] { return calls.deleted == 1; }, 5s));
+    send("two");
+    ASSERT_TRUE(waitForCount(out, "receive Message : ", 2));
+    { ZOLVOSDK teardown; }
+    EXPECT_EQ(calls.deleted, 1);
+    EXPECT_EQ(calls.callsAfterDelete, 0);
+    EXPECT_EQ(join(calls.snapshot()), "queryOrder||one|");
+    EXPECT_EQ(other.deleted, 0);
+    EXPECT_EQ(other.count(), 0u);
+    delete replacement;  // a second deletion would show under the sanitizers
+}
+
+// The next start hands the client the object registered meanwhile; the one it
+// held before is the host's again and is not deleted by the library.
+TEST_F(Stop, ObjectReplacedAtTheNextStartIsTheHostsAgain) {
+    Calls other;
+    auto* first = new Recorder(calls);
+    ZOLVOSDK::setCommandInterface(first);
+    start();
+    ZOLVOSDK::unInit();
+    ZOLVOSDK::setCommandInterface(new Recorder(other));
+    initialiseAgain();
+    start(2);
+    send("later");
+    ASSERT_TRUE(rig::waitUntil([&] { return other.count() == 1; }, 10s));
+    { ZOLVOSDK teardown; }
+    EXPECT_EQ(other.deleted, 1);
+    EXPECT_EQ(other.callsAfterDelete, 0);
+    EXPECT_EQ(calls.deleted, 0);
+    EXPECT_EQ(calls.count(), 0u);
+    delete first;
+    EXPECT_EQ(calls.deleted, 1);
+}
+
+// The teardown deletes both the object the running channel holds and a
+// different one registered after the start, each once.
+TEST_F(Stop, TeardownDeletesTheChannelsObjectAndTheRegisteredOne) {
+    Calls other;
+    ZOLVOSDK::setCommandInterface(new Recorder(calls));
+    start();
+    ZOLVOSDK::setCommandInterface(new Recorder(other));  // does not reach the channel
+    send("kept");
+    ASSERT_TRUE(rig::waitUntil([&] { return calls.count() == 1; }, 10s));
+    { ZOLVOSDK teardown; }
+    EXPECT_EQ(calls.deleted, 1);
+    EXPECT_EQ(other.deleted, 1);
+    EXPECT_EQ(other.count(), 0u);
+    EXPECT_EQ(calls.callsAfterDelete, 0);
+}
+
 TEST(Registration, OwnershipRulesWithoutAChannel) {
     Calls calls;
     auto* a = new Recorder(calls);
     auto* b = new Recorder(calls);
     ZOLVOSDK::setCommandInterface(a);
     ZOLVOSDK::setCallBackFun(nullptr);  // nothing changes
-    EXPECT_EQ(zolvo_sdk::g_commandInterface, a);
+    EXPECT_EQ(zolvo_sdk::registeredCommandInterfaceForTesting(), a);
     ZOLVOSDK::setCommandInterface(b);  // a stays alive, now the host's again
     EXPECT_EQ(calls.deleted, 0);
     ZOLVOSDK::setCallBackFun(ignorePayload);
     EXPECT_EQ(calls.deleted, 1);  // b
-    EXPECT_EQ(zolvo_sdk::g_commandInterface, nullptr);
-    EXPECT_EQ(zolvo_sdk::g_callBackFun, &ignorePayload);
+    EXPECT_EQ(zolvo_sdk::registeredCommandInterfaceForTesting(), nullptr);
+    EXPECT_EQ(zolvo_sdk::registeredCallBackFunForTesting(), &ignorePayload);
     ZOLVOSDK::setCommandInterface(a);
-    EXPECT_EQ(zolvo_sdk::g_callBackFun, nullptr);
+    EXPECT_EQ(zolvo_sdk::registeredCallBackFunForTesting(), nullptr);
     ZOLVOSDK::setCommandInterface(nullptr);  // clears both, deletes nothing
-    EXPECT_EQ(zolvo_sdk::g_commandInterface, nullptr);
+    EXPECT_EQ(zolvo_sdk::registeredCommandInterfaceForTesting(), nullptr);
     EXPECT_EQ(calls.deleted, 1);
     ZOLVOSDK::setCommandInterface(a);
     ZOLVOSDK::unInit();  // before any init: flags only
-    EXPECT_EQ(zolvo_sdk::g_mqttClient, nullptr);
-    EXPECT_EQ(zolvo_sdk::g_commandInterface, a);
+    EXPECT_EQ(zolvo_sdk::channelClientForTesting(), nullptr);
+    EXPECT_EQ(zolvo_sdk::registeredCommandInterfaceForTesting(), a);
     { ZOLVOSDK first; }
     EXPECT_EQ(calls.deleted, 2);
     { ZOLVOSDK second; }

@@ -11,9 +11,10 @@
 #include <string>
 #include <thread>
 
+#include "channel_control.h"
+#include "endpoints_and_results.h"
 #include "rig.h"
 #include "sdk_state.h"
-#include "text_util.h"
 #include "zolvo_sdk/zolvo_sdk.h"
 
 namespace {
@@ -376,32 +377,32 @@ TEST(InitTest, UnInitThenInitAgain) {
 }
 
 TEST(RegistrationTest, OwnershipRules) {
-    using zolvo_sdk::g_callBackFun;
-    using zolvo_sdk::g_commandInterface;
+    using zolvo_sdk::registeredCallBackFunForTesting;
+    using zolvo_sdk::registeredCommandInterfaceForTesting;
     g_destroyed = 0;
     auto* a = new CountedInterface;
     auto* b = new CountedInterface;
 
     ZOLVOSDK::setCommandInterface(a);
-    EXPECT_EQ(g_commandInterface, a);
+    EXPECT_EQ(registeredCommandInterfaceForTesting(), a);
     ZOLVOSDK::setCallBackFun(nullptr);  // ignored
-    EXPECT_EQ(g_commandInterface, a);
-    EXPECT_EQ(g_callBackFun, nullptr);
+    EXPECT_EQ(registeredCommandInterfaceForTesting(), a);
+    EXPECT_EQ(registeredCallBackFunForTesting(), nullptr);
 
     ZOLVOSDK::setCommandInterface(b);  // a is neither deleted nor kept
-    EXPECT_EQ(g_commandInterface, b);
+    EXPECT_EQ(registeredCommandInterfaceForTesting(), b);
     EXPECT_EQ(g_destroyed, 0);
     delete a;
     g_destroyed = 0;
 
     ZOLVOSDK::setCallBackFun(onCommand);  // deletes b
     EXPECT_EQ(g_destroyed, 1);
-    EXPECT_EQ(g_commandInterface, nullptr);
-    EXPECT_EQ(g_callBackFun, &onCommand);
+    EXPECT_EQ(registeredCommandInterfaceForTesting(), nullptr);
+    EXPECT_EQ(registeredCallBackFunForTesting(), &onCommand);
 
     ZOLVOSDK::setCommandInterface(nullptr);  // clears both
-    EXPECT_EQ(g_callBackFun, nullptr);
-    EXPECT_EQ(g_commandInterface, nullptr);
+    EXPECT_EQ(registeredCallBackFunForTesting(), nullptr);
+    EXPECT_EQ(registeredCommandInterfaceForTesting(), nullptr);
     EXPECT_EQ(ZOLVOSDK::init("M", "P", "S", "C", "K", ""),
               gbkResult("1000", "请设置回调方法!setCommandInterface() or setCallBackFun()"));
 }
@@ -416,7 +417,7 @@ TEST(RegistrationTest, DestroyingTwoObjectsTearsDownOnce) {
     }
     EXPECT_EQ(g_destroyed, 1);
     EXPECT_EQ(stored(), nullptr);
-    EXPECT_EQ(zolvo_sdk::g_commandInterface, nullptr);
+    EXPECT_EQ(zolvo_sdk::registeredCommandInterfaceForTesting(), nullptr);
     // After the teardown init answers with a text and sends nothing.
     rig::PlatformServer server;
     ZOLVOSDK::setCallBackFun(onCommand);

@@ -10,6 +10,7 @@
 
 #include "md5.h"
 #include "openssl_md5.h"
+#include "signing.h"
 
 namespace {
 

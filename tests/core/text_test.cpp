@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "codepage.h"
-#include "http_client.h"
-#include "text_util.h"
+#include "endpoints_and_results.h"
+#include "text_split.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "channel_control.h"
 #include "fuzz_support.h"
-#include "mqtt_channel.h"
 #include "zolvo_sdk/zolvo_sdk.h"
 
 namespace {
@@ -72,8 +72,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
                                                 100, 1, 60, 1, 0, "");
     g_object = new RecordingCommands();
     // Both registrations at once: the function first, then the object.
-    g_client->callBackFun = &recordFunction;
-    g_client->commandInterface = g_object;
+    g_client->holdBothForTesting(&recordFunction, g_object);
     return 0;
 }
 
@@ -94,8 +93,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(g_record.functionText == expected);
     // The object gets one command at most and stays the client's.
     FUZZ_CHECK(g_record.objectCalls <= 1);
-    FUZZ_CHECK(g_client->commandInterface == g_object);
-    FUZZ_CHECK(g_client->callBackFun == &recordFunction);
+    FUZZ_CHECK(g_client->commandInterfaceForTesting() == g_object);
+    FUZZ_CHECK(g_client->callBackFunForTesting() == &recordFunction);
     // A command reaches the object only from a text that names the member
     // "command", written plainly (ending in nd") or through an escape.
     if (g_record.objectCalls == 1) {

@@ -6,7 +6,7 @@
 
 #include "codepage.h"
 #include "fuzz_support.h"
-#include "http_client.h"
+#include "text_split.h"
 
 namespace {
 

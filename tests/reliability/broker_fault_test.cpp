@@ -6,9 +6,9 @@
 #include <iostream>
 #include <thread>
 
-#include "mqtt_channel.h"
-#include "sdk_state.h"
+#include "channel_control.h"
 #include "reliability_support.h"
+#include "sdk_state.h"
 
 using namespace reltest;
 

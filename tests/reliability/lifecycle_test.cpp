@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "mqtt_channel.h"
+#include "channel_control.h"
 #include "reliability_support.h"
 #include "request_transport.h"
 #include "sdk_state.h"
@@ -149,7 +149,7 @@ TEST_F(Lifecycle, DestructorWhileACommandIsDispatched) {
     EXPECT_EQ(census.callsAfterDelete, 0);
     EXPECT_TRUE(rig::waitUntil([] { return zolvo_sdk::channelThreadCountForTesting() == 0; }, 5s));
     EXPECT_TRUE(zolvo_sdk::sdkState().tornDown());
-    EXPECT_EQ(zolvo_sdk::g_mqttClient, nullptr);
+    EXPECT_EQ(zolvo_sdk::channelClientForTesting(), nullptr);
     // Nothing is left to use: every function refuses, no command is dispatched.
     EXPECT_FALSE(succeeded(ZOLVOSDK::queryOrder("late")));
     ASSERT_TRUE(sender.publish(settings.topic, prePay("after")));
@@ -322,8 +322,8 @@ protected:
     void expectChannelSettingsWhole() {
         ASSERT_TRUE(
             rig::waitUntil([] { return zolvo_sdk::channelThreadCountForTesting() == 0; }, 5s));
-        ASSERT_NE(zolvo_sdk::g_mqttClient, nullptr);
-        const zolvo_sdk::MqttCommandClient& client = *zolvo_sdk::g_mqttClient;
+        ASSERT_NE(zolvo_sdk::channelClientForTesting(), nullptr);
+        const zolvo_sdk::MqttCommandClient& client = *zolvo_sdk::channelClientForTesting();
         const InitSettings& b =
             client.topic == sites[0].broker.topic ? sites[0].broker : sites[1].broker;
         EXPECT_EQ(client.topic, b.topic);

@@ -9,9 +9,9 @@
 #include <memory>
 #include <thread>
 
+#include "channel_control.h"
 #include "codepage.h"
-#include "mqtt_channel.h"
-#include "text_util.h"
+#include "endpoints_and_results.h"
 #include "reliability_support.h"
 
 using namespace reltest;

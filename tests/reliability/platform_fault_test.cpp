@@ -8,9 +8,9 @@
 #include <memory>
 
 #include "codepage.h"
+#include "endpoints_and_results.h"
 #include "raw_server.h"
 #include "reliability_support.h"
-#include "text_util.h"
 
 using namespace reltest;
 namespace z = zolvo_sdk;

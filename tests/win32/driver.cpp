@@ -311,10 +311,6 @@ const WireCase kWireCases[] = {
      "attType=入场&orderId=陕201808310001&parkCode=201808150001"},
 };
 
-std::string wireForm(const rig::RecordedRequest& request) {
-    return request.multipart ? rig::formFromParts(request.parts) : request.body;
-}
-
 TEST(Win32, NineRequestsOnTheWireAndTheFileCases) {
     rig::PlatformServer server;
     rig::TempDir dir;
@@ -343,7 +339,7 @@ TEST(Win32, NineRequestsOnTheWireAndTheFileCases) {
                       "application/x-www-form-urlencoded; charset=UTF-8");
         }
         // 陕 travels as UTF-8 (E9 99 95) or as its GBK bytes (C9 C2).
-        const std::string wire = wireForm(request);
+        const std::string wire = rig::wireForm(request);
         EXPECT_NE(wire.find(c.utf8 ? "\xE9\x99\x95" : "\xC9\xC2"), std::string::npos)
             << rig::hex(wire);
         if (!c.utf8) {
@@ -373,7 +369,7 @@ TEST(Win32, NineRequestsOnTheWireAndTheFileCases) {
     ASSERT_NE(picture, nullptr);
     EXPECT_EQ(hexOf(picture->contents), hexOf(std::string("\x89PNG\r\n\x1A\n\0\0IMG", 13)));
     EXPECT_EQ(entries[1].part("orderId")->contents, "IMG00001");
-    EXPECT_TRUE(rig::checkSign(rig::utf8ToGbk(wireForm(entries[1])), kKey));
+    EXPECT_TRUE(rig::checkSign(rig::utf8ToGbk(rig::wireForm(entries[1])), kKey));
 
     EXPECT_EQ(run.result("entry-missing-image"), resultText("1000", "未知的文件!"));
     EXPECT_EQ(run.result("entry-folder-image"), resultText("1000", "未知的文件!"));

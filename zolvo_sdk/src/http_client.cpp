@@ -10,7 +10,8 @@
 #include <utility>
 
 #include "codepage.h"
-#include "text_util.h"
+#include "endpoints_and_results.h"
+#include "text_split.h"
 
 namespace zolvo_sdk {
 
@@ -250,24 +251,6 @@ size_t HttpClient::writeResponse(char* data, size_t size, size_t nmemb, std::str
     const size_t total = size * nmemb;
     target->append(data, total);
     return total;
-}
-
-std::vector<std::string> split(std::string text, std::string separator) {
-    std::vector<std::string> pieces;
-    if (separator.empty()) {
-        pieces.push_back(text);
-        return pieces;
-    }
-    // Separators are looked for in the text only, never across its end, so a
-    // separator that overlaps itself ("aa" in "aaa") cannot swallow the last piece.
-    size_t start = 0;
-    for (size_t pos = text.find(separator); pos != std::string::npos;
-         pos = text.find(separator, start)) {
-        pieces.push_back(text.substr(start, pos - start));
-        start = pos + separator.size();
-    }
-    pieces.push_back(text.substr(start));
-    return pieces;
 }
 
 }  // namespace zolvo_sdk

@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <string>
-#include <vector>
 
 namespace zolvo_sdk {
 
@@ -22,9 +21,6 @@ public:
 
     static size_t writeResponse(char* data, size_t size, size_t nmemb, std::string* target);
 };
-
-// Splits at every occurrence of `separator`; empty pieces count.
-std::vector<std::string> split(std::string text, std::string separator);
 
 }  // namespace zolvo_sdk
 

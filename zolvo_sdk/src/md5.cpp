@@ -1,10 +1,8 @@
-// MD5 (RFC 1321), the request signature and the init nonce.
+// MD5 (RFC 1321).
 #include "md5.h"
 
 #include <cctype>
 #include <cstring>
-#include <mutex>
-#include <random>
 
 namespace zolvo_sdk {
 
@@ -197,41 +195,13 @@ void Md5::decode(const unsigned char* input, uint32_t* output, size_t length) {
     // The words are little-endian, as the host's own: a plain copy. (The byte
     // by byte form below is compiled into a slow vector shuffle per block.)
     std::memcpy(output, input, length);
-    return;
-#endif
+#else
     for (size_t i = 0, j = 0; j < length; ++i, j += 4) {
         output[i] = static_cast<uint32_t>(input[j]) | (static_cast<uint32_t>(input[j + 1]) << 8) |
                     (static_cast<uint32_t>(input[j + 2]) << 16) |
                     (static_cast<uint32_t>(input[j + 3]) << 24);
     }
-}
-
-std::string signRequest(const std::string& formText, const std::string& key) {
-    const std::string signData = formText + "&key=" + key;
-    Md5 md5(signData);
-    return formText + "&sign=" + md5.toUpperHex();
-}
-
-// The nonce draws from its own generator, seeded once per process from the
-// system's entropy source, so that two nonces made in the same second differ and
-// the host's rand() sequence is left alone.
-std::string Util::randomString() {
-    static const char kAlphabet[] =
-        "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
-    // Never destroyed, so that a thread still running at process exit finds them intact.
-    static std::mutex& mutex = *new std::mutex;
-    static std::mt19937& generator = *[] {
-        std::random_device device;
-        std::seed_seq seed{device(), device(), device(), device(),
-                           device(), device(), device(), device()};
-        return new std::mt19937(seed);
-    }();
-    std::uniform_int_distribution<int> pick(0, static_cast<int>(sizeof kAlphabet) - 2);
-
-    std::string nonce(32, '0');
-    std::lock_guard<std::mutex> lock(mutex);
-    for (char& c : nonce) c = kAlphabet[pick(generator)];
-    return nonce;
+#endif
 }
 
 }  // namespace zolvo_sdk

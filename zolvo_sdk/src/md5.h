@@ -1,4 +1,4 @@
-// MD5 (RFC 1321), the request signature and the init nonce.
+// MD5 (RFC 1321), the digest of the request signature.
 #ifndef ZOLVO_SDK_MD5_H
 #define ZOLVO_SDK_MD5_H
 
@@ -28,15 +28,6 @@ private:
     uint32_t count[2];
     unsigned char partialBlock[64];
     unsigned char digestBytes[16];
-};
-
-// formText + "&sign=" + upper-hex MD5(formText + "&key=" + key)
-std::string signRequest(const std::string& formText, const std::string& key);
-
-class Util {
-public:
-    // 32 characters of [0-9a-zA-Z].
-    static std::string randomString();
 };
 
 }  // namespace zolvo_sdk

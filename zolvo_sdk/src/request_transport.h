@@ -17,7 +17,8 @@ enum class RequestOperation {
 };
 
 // A request as the transport would get it: the whole address, the form text
-// (signed, converted where the platform expects UTF-8) and the file path.
+// (signed, and converted to UTF-8 for the requests that send UTF-8) and the
+// file path.
 struct PreparedRequest {
     RequestOperation operation;
     const std::string& url;

@@ -2,7 +2,7 @@
 //
 // Every request function except init runs the same road: the initialised
 // test, its argument tests in order, the form text of its keys, the signature
-// over the ANSI (GBK) text, the UTF-8 conversion where the platform expects
+// over the ANSI (GBK) text, the UTF-8 conversion for the requests that send
 // UTF-8, one transport operation, and the reply returned unchanged. The
 // functions below only declare their pieces; runRequest() is the road.
 #include <atomic>
@@ -13,11 +13,11 @@
 #include <utility>
 
 #include "codepage.h"
+#include "endpoints_and_results.h"
 #include "http_client.h"
-#include "md5.h"
 #include "request_transport.h"
 #include "sdk_state.h"
-#include "text_util.h"
+#include "signing.h"
 
 namespace zolvo_sdk {
 namespace {
@@ -144,7 +144,7 @@ std::string runRequest(const Endpoint& endpoint, std::initializer_list<ArgTest> 
     // 4. Signature over the ANSI text.
     dataStr = signRequest(dataStr, config->key);
 
-    // 5. UTF-8 where the platform expects it; URL and file path stay as given.
+    // 5. UTF-8 for the requests that send it; URL and file path stay as given.
     if (endpoint.toUtf8) dataStr = ansiToUtf8(dataStr);
 
     if (endpoint.echoToStdout) {
@@ -206,7 +206,7 @@ std::string ZOLVOSDK::entry(std::string carNumber, std::string inTime, std::stri
          present(orderId, kOrderId), present(scanNumber, kScanNumber).when(entryType == 2)},
         {{"carNumber", carNumber},
          {"entryType", decimal(entryType), entryType != 0},
-         // The platform takes the charging-system code as the entry lane here.
+         // The entry lane sent is the charging-system code stored at init.
          {"inChannel", &SdkConfig::sysCode},
          {"inTime", inTime},
          {"orderId", orderId},
@@ -287,7 +287,7 @@ std::string ZOLVOSDK::pushOrder(std::string orderId, std::string carNumber, std:
          {"inTime", inTime},
          {"orderAmount", decimal(orderAmount)},
          {"orderId", orderId},
-         // The platform takes the lane stored at init as the exit lane.
+         // The exit lane sent is the lane stored at init, not the argument.
          {"outChannel", &SdkConfig::channelNumber},
          {"outTime", outTime},
          {"parkCode", &SdkConfig::parkCode},
@@ -320,7 +320,7 @@ std::string ZOLVOSDK::scanningOrder(std::string scanNumber, std::string orderId,
          {"outChannel", &SdkConfig::channelNumber},
          {"outTime", outTime},
          {"parkCode", &SdkConfig::parkCode},
-         // The platform's key is spelt "scanNumner" on this endpoint.
+         // The scan number goes under the key "scanNumner" on this endpoint.
          {"scanNumner", scanNumber}});
 }
 

@@ -7,13 +7,13 @@
 #include <exception>
 #include <memory>
 
+#include "channel_control.h"
 #include "codepage.h"
+#include "endpoints_and_results.h"
 #include "http_client.h"
 #include "init_reply.h"
-#include "md5.h"
-#include "mqtt_channel.h"
 #include "sdk_state.h"
-#include "text_util.h"
+#include "signing.h"
 
 namespace zolvo_sdk {
 
@@ -79,7 +79,7 @@ std::string ZOLVOSDK::init(std::string manufacturer, std::string parkCode, std::
     if (!isPresent(sysCode)) return resultText(code::kArgument, msg::kNoSysCode);
     if (!isPresent(channelNumber)) return resultText(code::kArgument, msg::kNoChannelNumber);
     if (!isPresent(key)) return resultText(code::kArgument, msg::kNoKey);
-    if (g_callBackFun == nullptr && g_commandInterface == nullptr) {
+    if (!callbackRegistered()) {
         return resultText(code::kArgument, msg::kNoCallback);
     }
 

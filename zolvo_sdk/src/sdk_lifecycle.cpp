@@ -1,12 +1,8 @@
-// Global state, registrations, unInit and teardown.
-#include "mqtt_channel.h"
+// The library's state, the registration setters, unInit and teardown.
+#include "channel_control.h"
 #include "sdk_state.h"
 
 namespace zolvo_sdk {
-
-CommandInterface* g_commandInterface = nullptr;
-CallBackFun g_callBackFun = nullptr;
-MqttCommandClient* g_mqttClient = nullptr;
 
 SdkState& sdkState() {
     static SdkState* state = new SdkState();

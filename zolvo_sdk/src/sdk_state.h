@@ -1,5 +1,5 @@
-// The library's settings record, its state (the stored settings and the two
-// flags) and the other global pointers.
+// The library's settings record and its state (the stored settings and the
+// two flags).
 #ifndef ZOLVO_SDK_SDK_STATE_H
 #define ZOLVO_SDK_SDK_STATE_H
 
@@ -12,8 +12,6 @@
 #include "zolvo_sdk/zolvo_sdk.h"
 
 namespace zolvo_sdk {
-
-class MqttCommandClient;
 
 // The settings of one successful init: the caller's codes, key and base
 // address and the platform's client settings. A published record is never
@@ -65,8 +63,10 @@ public:
     // and clears the initialised flag.
     void tearDown();
 
-    // Set by the channel thread whose receive loop has given up, cleared by
-    // unInit; read under the channel's mutex.
+    // Set, under the channel's mutex, by the channel thread whose receive loop
+    // has given up with no stop requested; cleared by unInit on the host's
+    // thread once the channel has stopped. A starting channel thread reads it
+    // under the channel's mutex and does not connect while it is set.
     std::atomic<bool> mqttStarted{false};
 
 private:
@@ -78,12 +78,6 @@ private:
 // The one state of the process, made on first use and never destroyed: a
 // thread may still use it during or after the teardown and static destruction.
 SdkState& sdkState();
-
-// The registered callback object; owned by the library from registration on.
-extern CommandInterface* g_commandInterface;
-extern CallBackFun g_callBackFun;
-// Created by the first start of the command channel; deleted only by ~ZOLVOSDK.
-extern MqttCommandClient* g_mqttClient;
 
 }  // namespace zolvo_sdk
 

@@ -1,7 +1,8 @@
-// Small text helpers shared by init and the request functions: the "present"
-// test, the platform's endpoint paths and the library's own result messages.
-#ifndef ZOLVO_SDK_TEXT_UTIL_H
-#define ZOLVO_SDK_TEXT_UTIL_H
+// The platform's endpoint paths and the default base address, and the result
+// codes and messages the library makes up itself; with them the "present" test
+// that init, the request functions and the transport apply to their texts.
+#ifndef ZOLVO_SDK_ENDPOINTS_AND_RESULTS_H
+#define ZOLVO_SDK_ENDPOINTS_AND_RESULTS_H
 
 #include <string>
 
