@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "codepage.h"
+#include "result_text.h"
 #include "endpoints_and_results.h"
 #include "text_split.h"
 

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "channel_control.h"
-#include "codepage.h"
+#include "result_text.h"
 #include "endpoints_and_results.h"
 #include "reliability_support.h"
 

@@ -7,7 +7,7 @@
 #include <future>
 #include <memory>
 
-#include "codepage.h"
+#include "result_text.h"
 #include "endpoints_and_results.h"
 #include "raw_server.h"
 #include "reliability_support.h"

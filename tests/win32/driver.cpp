@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "codepage.h"
+#include "result_text.h"
 #include "rig.h"
 #include "wire_hex.h"
 

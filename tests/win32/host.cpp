@@ -30,7 +30,8 @@
 
 #ifdef ZOLVO_WIN32_HOST_STATIC
 #include "codepage.h"
-#include "mqtt_channel.h"
+#include "result_text.h"
+#include "channel_control.h"
 #endif
 
 using zolvo_sdk::ZOLVOSDK;

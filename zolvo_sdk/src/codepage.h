@@ -21,9 +21,6 @@ std::string utf8ToAnsi(const std::string& text);
 // code page is.
 std::string utf8ToGbk(const std::string& text);
 
-// {"code":"<code>","msg":"<msg>"} with `msgUtf8` (readable in the source) as GBK bytes.
-std::string resultText(const char* code, const char* msgUtf8);
-
 }  // namespace zolvo_sdk
 
 #endif

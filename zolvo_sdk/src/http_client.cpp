@@ -9,7 +9,7 @@
 #include <mutex>
 #include <utility>
 
-#include "codepage.h"
+#include "result_text.h"
 #include "endpoints_and_results.h"
 #include "text_split.h"
 

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "codepage.h"
+#include "result_text.h"
 #include "endpoints_and_results.h"
 #include "http_client.h"
 #include "request_transport.h"

@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "channel_control.h"
-#include "codepage.h"
+#include "result_text.h"
 #include "endpoints_and_results.h"
 #include "http_client.h"
 #include "init_reply.h"

@@ -1,8 +1,10 @@
-// The library's own result texts, common to both code-page layers.
-#include "codepage.h"
+// The library's own result texts; their messages are GBK on every system.
+#include "result_text.h"
 
 #include <mutex>
 #include <unordered_map>
+
+#include "codepage.h"
 
 namespace zolvo_sdk {
 
