@@ -311,10 +311,6 @@ const WireCase kWireCases[] = {
      "attType=入场&orderId=陕201808310001&parkCode=201808150001"},
 };
 
-std::string wireForm(const rig::RecordedRequest& request) {
-    return request.multipart ? rig::formFromParts(request.parts) : request.body;
-}
-
 TEST(Win32, NineRequestsOnTheWireAndTheFileCases) {
     rig::PlatformServer server;
     rig::TempDir dir;

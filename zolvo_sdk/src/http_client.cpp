@@ -237,10 +237,10 @@ std::string HttpClient::postFile(const std::string& url, const std::string& form
     curl_off_t totalTime = 0;
     curl_easy_getinfo(curl, CURLINFO_SPEED_UPLOAD_T, &speedUpload);
     curl_easy_getinfo(curl, CURLINFO_TOTAL_TIME_T, &totalTime);
-    std::fprintf(stderr,
-                 "Speed: %" CURL_FORMAT_CURL_OFF_T " bytes/sec during %" CURL_FORMAT_CURL_OFF_T
-                 ".%06ld seconds\n",
-                 speedUpload, static_cast<curl_off_t>(totalTime / 1000000),
+    // Through long long and %lld: libcurl's own format macro for curl_off_t is
+    // "I64d" on Windows, which MinGW-w64's standard-conforming printf rejects.
+    std::fprintf(stderr, "Speed: %lld bytes/sec during %lld.%06ld seconds\n",
+                 static_cast<long long>(speedUpload), static_cast<long long>(totalTime / 1000000),
                  static_cast<long>(totalTime % 1000000));
     return responseStr;
 }
