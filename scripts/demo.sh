@@ -47,8 +47,7 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
 
 wait_port() {
-  local i
-  for i in $(seq 1 100); do
+  for _ in $(seq 1 100); do
     (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
     sleep 0.1
   done
@@ -92,6 +91,6 @@ else
   xvfb-run -a "$DEMO_BIN" &
 fi
 DEMO_PID=$!
-PIDS+=($DEMO_PID)
+PIDS+=("$DEMO_PID")
 wait $DEMO_PID
 echo "demo exited"

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the scripts: the Debian packages the project needs, and a check
 # that installs what is missing (as root) or names it and stops.
 
@@ -9,6 +10,7 @@ ZOLVO_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth
   clang libclang-rt-14-dev valgrind
+  shellcheck
   # The 32-bit Windows build (scripts/windows.sh) and its suite under wine.
   g++-mingw-w64-i686-posix wine wine32:i386 zip xz-utils
 )
@@ -28,10 +30,10 @@ zolvo_ensure_packages() {
     echo "error: dpkg-query not found; this script expects Debian 12" >&2
     return 1
   fi
-  local missing
-  missing=$(zolvo_missing_packages | tr '\n' ' ')
-  missing=${missing% }
-  [ -z "$missing" ] && return 0
+  local missing missing_list
+  mapfile -t missing_list < <(zolvo_missing_packages)
+  [ ${#missing_list[@]} -eq 0 ] && return 0
+  missing=${missing_list[*]}
   echo "missing Debian packages: $missing"
   if [ "$(id -u)" -ne 0 ]; then
     echo "error: run as root to install them, or: apt-get install $missing" >&2
@@ -49,8 +51,7 @@ zolvo_ensure_packages() {
     echo "error: apt-get update failed; still missing: $missing" >&2
     return 1
   fi
-  # shellcheck disable=SC2086
-  apt-get install -y -q --no-install-recommends $missing </dev/null || true
+  apt-get install -y -q --no-install-recommends "${missing_list[@]}" </dev/null || true
   local still
   still=$(zolvo_missing_packages | tr '\n' ' ')
   still=${still% }

@@ -6,7 +6,8 @@
 # so the checked-in corpus never grows; findings are kept under
 # <build dir>/artifacts/<target>/ with each target's log.
 # Environment: ZOLVO_FUZZ_BUILD_DIR (default build-fuzz/), ZOLVO_FUZZ_PARALLEL
-# (targets run at once, default 4), ZOLVO_JOBS (build jobs, default 4).
+# (targets run at once, default 4), ZOLVO_JOBS (build jobs, default 4),
+# ZOLVO_WERROR (ON: compiler warnings are errors; scripts/test.sh sets it).
 set -u -o pipefail
 ZOLVO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # shellcheck source=deps.sh
@@ -39,6 +40,7 @@ work_log=$build_dir/configure.log
 if ! CC=clang CXX=clang++ cmake -S "$ZOLVO_ROOT" -B "$build_dir" \
       -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DZOLVO_FUZZ=ON -DZOLVO_BUILD_DEMO=OFF -DZOLVO_BUILD_TESTS=OFF -DZOLVO_BUILD_BENCH=OFF \
+      -DZOLVO_WERROR="${ZOLVO_WERROR:-OFF}" \
       >"$work_log" 2>&1; then
   cat "$work_log" >&2
   echo "== fuzz: configure FAILED" >&2

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the project and runs the whole test suite; exits non-zero on any failure.
-#   scripts/test.sh              the fuzz targets for a bounded time (scripts/fuzz.sh),
+#   scripts/test.sh              shellcheck over the shell scripts (lint), the fuzz
+#                                targets for a bounded time (scripts/fuzz.sh),
 #                                then three builds, each running every test: plain
 #                                (build/), AddressSanitizer + UndefinedBehaviorSanitizer
 #                                (build-asan/) and ThreadSanitizer (build-tsan/);
@@ -9,33 +10,35 @@
 #                                with one line when ZOLVO_WIN32_SOURCES is unset or
 #                                lacks the tarballs
 #   scripts/test.sh --quick      the plain build only
-#   scripts/test.sh --only NAME  one of them: fuzz, default, asan, tsan or win32
-#   scripts/test.sh -R PATTERN   run only the tests matching PATTERN (in each build; no fuzzing)
+#   scripts/test.sh --only NAME  one of them: lint, fuzz, default, asan, tsan or win32
+#   scripts/test.sh -R PATTERN   run only the tests matching PATTERN (in each build; no
+#                                lint, no fuzzing)
 # Environment: ZOLVO_BUILD_DIR (default build/; the sanitizer builds go beside it
 # as <dir>-asan and <dir>-tsan), ZOLVO_JOBS (build jobs, default nproc),
 # ZOLVO_FUZZ_SECONDS (time per fuzz target, default 60), ZOLVO_WIN32_SOURCES
 # (the folder of the Windows dependency tarballs), ZOLVO_WIN32_BUILD_DIR
-# (default build-win32/).
+# (default build-win32/), ZOLVO_WERROR (default ON: every build treats compiler
+# warnings as errors; OFF to let them pass).
 set -u -o pipefail
 ZOLVO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # shellcheck source=deps.sh
 . "$ZOLVO_ROOT/scripts/deps.sh"
 
 usage() {
-  sed -n '2,18p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
+  sed -n '2,21p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
 }
 
 ctest_args=()
-suites=(fuzz default asan tsan win32)
+suites=(lint fuzz default asan tsan win32)
 while [ $# -gt 0 ]; do
   case "$1" in
     -R)
       [ $# -ge 2 ] || { usage >&2; exit 2; }
-      ctest_args+=(-R "$2"); suites=("${suites[@]/fuzz}"); shift 2 ;;
+      ctest_args+=(-R "$2"); suites=("${suites[@]/lint}"); suites=("${suites[@]/fuzz}"); shift 2 ;;
     --quick) suites=(default); shift ;;
     --only)
       [ $# -ge 2 ] || { usage >&2; exit 2; }
-      case "$2" in fuzz|default|asan|tsan|win32) suites=("$2") ;; *) usage >&2; exit 2 ;; esac
+      case "$2" in lint|fuzz|default|asan|tsan|win32) suites=("$2") ;; *) usage >&2; exit 2 ;; esac
       shift 2 ;;
     -h|--help) usage; exit 0 ;;
     *) echo "unknown option: $1" >&2; usage >&2; exit 2 ;;
@@ -48,7 +51,7 @@ run_suite() {
   local name=$1 dir=$2
   shift 2
   echo "== $name: building in $dir"
-  if ! zolvo_build "$dir" "$@"; then
+  if ! zolvo_build "$dir" -DZOLVO_WERROR="$ZOLVO_WERROR" "$@"; then
     echo "== $name: build FAILED" >&2
     return 1
   fi
@@ -79,7 +82,7 @@ run_win32_suite() {
   echo "== win32: building the package in $win_dir"
   ZOLVO_WIN32_BUILD_DIR=$win_dir bash "$ZOLVO_ROOT/scripts/windows.sh" || return 1
   echo "== win32: building the Linux driver in $base_dir"
-  { cmake -S "$ZOLVO_ROOT" -B "$base_dir" -DZOLVO_SANITIZE= >/dev/null &&
+  { cmake -S "$ZOLVO_ROOT" -B "$base_dir" -DZOLVO_SANITIZE= -DZOLVO_WERROR="$ZOLVO_WERROR" >/dev/null &&
     cmake --build "$base_dir" -j "${ZOLVO_JOBS:-$(nproc)}" --target win32_driver >/dev/null; } || {
     echo "== win32: building the driver FAILED" >&2
     return 1
@@ -94,9 +97,19 @@ run_win32_suite() {
   return $rc
 }
 
+# Lint: shellcheck over every shell script of the project, following what they source.
+run_lint() {
+  local files=()
+  mapfile -t files < <(cd "$ZOLVO_ROOT" && find scripts bench tests -name '*.sh' -type f | sort)
+  files+=(.ci/run)
+  (cd "$ZOLVO_ROOT" && shellcheck -x "${files[@]}") && echo "== lint: ${#files[@]} scripts clean"
+}
+
 zolvo_ensure_packages || exit 1
 zolvo_no_proxy
 sanitizer_environment
+# The builds of the suites, fuzz.sh's and windows.sh's too, treat warnings as errors.
+export ZOLVO_WERROR=${ZOLVO_WERROR:-ON}
 
 base_dir=${ZOLVO_BUILD_DIR:-$ZOLVO_ROOT/build}
 status=0
@@ -104,6 +117,8 @@ for suite in "${suites[@]}"; do
   suite_ctest_args=()
   case $suite in
     '') ;;
+    lint)
+      run_lint || status=1 ;;
     fuzz)
       echo "== fuzz: every target ${ZOLVO_FUZZ_SECONDS:-60} s"
       # The fuzzers keep their own sanitizer options (fast unwinding, no abort).

@@ -13,7 +13,8 @@
 #   scripts/windows.sh --check-sources   only tells whether $ZOLVO_WIN32_SOURCES
 #                                        names a folder holding the three tarballs
 #                                        (status 0), or says why not (status 3)
-# Environment: ZOLVO_WIN32_BUILD_DIR (default build-win32/), ZOLVO_JOBS.
+# Environment: ZOLVO_WIN32_BUILD_DIR (default build-win32/), ZOLVO_JOBS,
+# ZOLVO_WERROR (ON: the library's warnings are errors; scripts/test.sh sets it).
 # Any failure stops it with one line naming what failed, and a non-zero status.
 set -u -o pipefail
 ZOLVO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -113,12 +114,12 @@ for entry in "${ZOLVO_WIN32_DEPS[@]}"; do
   mkdir -p "$out/src/$name"
   tar -xJf "$file" -C "$out/src/$name" --strip-components=1 >"$logs/$name.log" 2>&1 ||
     fail "cannot unpack $file (log: $logs/$name.log)"
-  # shellcheck disable=SC2086
+  read -ra option_list <<<"$options"
   { cmake -S "$out/src/$name" -B "$out/deps/$name" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
       -DZOLVO_WIN32_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=Release \
       -DCMAKE_INSTALL_PREFIX="$prefix" \
       -DCMAKE_SHARED_LINKER_FLAGS="-L$mingw_libs" -DCMAKE_EXE_LINKER_FLAGS="-L$mingw_libs" \
-      $options &&
+      "${option_list[@]}" &&
     cmake --build "$out/deps/$name" -j "$jobs" &&
     cmake --install "$out/deps/$name"; } >>"$logs/$name.log" 2>&1 ||
     fail "dependency build failed: $name (log: $logs/$name.log)"
@@ -132,7 +133,7 @@ echo "== win32: building the library and the Windows test programs in $sdk"
 { cmake -S "$ZOLVO_ROOT" -B "$sdk" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DZOLVO_WIN32_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=Release \
     -DZOLVO_BUILD_DEMO=OFF -DZOLVO_BUILD_TESTS=OFF -DZOLVO_BUILD_BENCH=OFF \
-    -DZOLVO_BUILD_WIN32_TESTS=ON &&
+    -DZOLVO_BUILD_WIN32_TESTS=ON -DZOLVO_WERROR="${ZOLVO_WERROR:-OFF}" &&
   cmake --build "$sdk" -j "$jobs"; } >"$logs/sdk.log" 2>&1 ||
   fail "library build failed (log: $logs/sdk.log)"
 
@@ -179,4 +180,4 @@ bash "$ZOLVO_ROOT/tests/win32/check_exports.sh" "$dist/bin/ZOLVO_SDK.dll" >"$log
   fail "export table check failed: $(tail -n 1 "$logs/exports.log")"
 
 (cd "$dist" && zip -qr ZOLVO_SDK-win32.zip bin lib include) || fail "cannot make the zip"
-echo "== win32: package in $dist ($(ls "$dist/bin" | tr '\n' ' '))"
+echo "== win32: package in $dist ($(cd "$dist/bin" && printf '%s ' *))"

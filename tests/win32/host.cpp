@@ -57,12 +57,6 @@ void line(const std::string& text) {
 
 void result(const std::string& label, const std::string& bytes) { line("R " + label + " " + hex(bytes)); }
 
-void waitForDriver(const std::string& tag) {
-    line("WAIT " + tag);
-    char buffer[256];
-    if (std::fgets(buffer, sizeof buffer, stdin) == nullptr) std::exit(3);
-}
-
 std::string init(const std::string& url) {
     return ZOLVOSDK::init(kManufacturer, kParkCode, kSysCode, kChannel, kKey, url);
 }
@@ -91,14 +85,6 @@ void onPayload(const char* payload) {
     }
     ++g_payloadCount;
     if (g_printPayloads) result("payload", payload);
-}
-
-bool payloadArrived(const std::string& wanted) {
-    std::lock_guard<std::mutex> lock(g_payloadMutex);
-    for (const auto& p : g_payloads) {
-        if (p == wanted) return true;
-    }
-    return false;
 }
 
 // A host's callback object: prints every call with its arguments.
@@ -320,6 +306,21 @@ int scenarioHang() {
 }
 
 #ifdef ZOLVO_WIN32_HOST_STATIC
+// Used by the reconnection scenario only, which the static host alone runs.
+void waitForDriver(const std::string& tag) {
+    line("WAIT " + tag);
+    char buffer[256];
+    if (std::fgets(buffer, sizeof buffer, stdin) == nullptr) std::exit(3);
+}
+
+bool payloadArrived(const std::string& wanted) {
+    std::lock_guard<std::mutex> lock(g_payloadMutex);
+    for (const auto& p : g_payloads) {
+        if (p == wanted) return true;
+    }
+    return false;
+}
+
 // A broker restart and the reconnection after it: <url>.
 int scenarioReconnect(const std::vector<std::string>& a) {
     if (a.size() != 1) return usage();

@@ -238,10 +238,11 @@ std::string HttpClient::postFile(const std::string& url, const std::string& form
     curl_off_t totalTime = 0;
     curl_easy_getinfo(curl, CURLINFO_SPEED_UPLOAD_T, &speedUpload);
     curl_easy_getinfo(curl, CURLINFO_TOTAL_TIME_T, &totalTime);
-    std::fprintf(stderr,
-                 "Speed: %" CURL_FORMAT_CURL_OFF_T " bytes/sec during %" CURL_FORMAT_CURL_OFF_T
-                 ".%06ld seconds\n",
-                 speedUpload, static_cast<curl_off_t>(totalTime / 1000000),
+    // Through long long and %lld: on Windows libcurl's format macro for
+    // curl_off_t is "I64d", which MinGW-w64's C++ build (GNU printf formats)
+    // reads as a width and %d.
+    std::fprintf(stderr, "Speed: %lld bytes/sec during %lld.%06ld seconds\n",
+                 static_cast<long long>(speedUpload), static_cast<long long>(totalTime / 1000000),
                  static_cast<long>(totalTime % 1000000));
     return responseStr;
 }
