@@ -121,7 +121,8 @@ private:
 // The raw receiver: the library's client settings, Paho directly.
 class RawReceiver {
 public:
-    RawReceiver(const std::string& uri, const std::string& topic, zolvo_sdk::CommandInterface* object)
+    RawReceiver(const std::string& uri, const std::string& topic,
+                zolvo_sdk::CommandInterface* object)
         : object_(object) {
         const std::string clientId = "zolvo-bench-raw-" + std::to_string(getpid());
         if (MQTTClient_create(&handle_, uri.c_str(), clientId.c_str(), MQTTCLIENT_PERSISTENCE_NONE,
@@ -160,7 +161,8 @@ public:
                 if (rc == MQTTCLIENT_DISCONNECTED) return;
                 continue;
             }
-            const size_t kept = std::min<size_t>(static_cast<size_t>(message->payloadlen), sizeof buffer - 1);
+            const size_t kept =
+                std::min<size_t>(static_cast<size_t>(message->payloadlen), sizeof buffer - 1);
             std::memcpy(buffer, message->payload, kept);
             buffer[kept] = '\0';
             MQTTClient_freeMessage(&message);
@@ -184,7 +186,8 @@ private:
 std::string publisherPath(const char* argv0) {
     std::string self = argv0;
     const size_t slash = self.rfind('/');
-    return (slash == std::string::npos ? std::string(".") : self.substr(0, slash)) + "/bench_publisher";
+    return (slash == std::string::npos ? std::string(".") : self.substr(0, slash)) +
+           "/bench_publisher";
 }
 
 }  // namespace
@@ -215,8 +218,8 @@ int main(int argc, char** argv) {
         zolvo_sdk::ZOLVOSDK::setCommandInterface(counting);  // the library owns it now
         const std::string reply = zolvo_sdk::ZOLVOSDK::init(
             "M01", "201808150001", "0001", "A4", "1a2b3c4d5e6f7a8b9c0d1e2f3a4b5c6d", url);
-        const bool up = reply.find("\"0000\"") != std::string::npos &&
-                        watch.wait(std::chrono::seconds(10));
+        const bool up =
+            reply.find("\"0000\"") != std::string::npos && watch.wait(std::chrono::seconds(10));
         watch.discard();
         if (!up) {
             std::fprintf(stderr, "library channel not subscribed: %s\n", reply.c_str());

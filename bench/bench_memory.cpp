@@ -47,9 +47,15 @@ int main(int argc, char** argv) {
         const std::string orderId = "2018083100" + std::to_string(i);
         std::string result;
         switch (i % 4) {
-            case 0: result = ZOLVOSDK::queryOrder(orderId); break;
-            case 1: result = ZOLVOSDK::entry(plate, "20180831123056", orderId, "", 0, ""); break;
-            case 2: result = ZOLVOSDK::entry(plate, "20180831123056", orderId, imagePath, 0, ""); break;
+            case 0:
+                result = ZOLVOSDK::queryOrder(orderId);
+                break;
+            case 1:
+                result = ZOLVOSDK::entry(plate, "20180831123056", orderId, "", 0, "");
+                break;
+            case 2:
+                result = ZOLVOSDK::entry(plate, "20180831123056", orderId, imagePath, 0, "");
+                break;
             default:
                 result = ZOLVOSDK::pushOrder(orderId, plate, "20180831123056", "0001",
                                              "20180831133056", "0001", 3600, 300);

@@ -4,13 +4,13 @@
 //   bench_publisher --uri tcp://127.0.0.1:PORT --topic T --count N [--qos 1] [--pace-us 0]
 #include <MQTTClient.h>
 
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <deque>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -43,7 +43,9 @@ int main(int argc, char** argv) {
         else if (name == "--pace-us") paceUs = std::atol(value);
     }
     if (uri.empty() || topic.empty() || count <= 0) {
-        std::fprintf(stderr, "usage: bench_publisher --uri URI --topic T --count N [--qos Q] [--pace-us U]\n");
+        std::fprintf(
+            stderr,
+            "usage: bench_publisher --uri URI --topic T --count N [--qos Q] [--pace-us U]\n");
         return 2;
     }
 
@@ -91,7 +93,8 @@ int main(int argc, char** argv) {
         }
         if (qos > 0) pending.push_back(token);
     }
-    for (MQTTClient_deliveryToken token : pending) MQTTClient_waitForCompletion(client, token, 5000);
+    for (MQTTClient_deliveryToken token : pending)
+        MQTTClient_waitForCompletion(client, token, 5000);
     MQTTClient_disconnect(client, 1000);
     MQTTClient_destroy(&client);
     if (failures > 0) std::fprintf(stderr, "publisher: %ld publishes failed\n", failures);

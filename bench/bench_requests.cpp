@@ -39,7 +39,8 @@ std::string rawFormPost(const std::string& url, const std::string& body) {
     CURL* curl = curl_easy_init();
     std::string reply;
     curl_slist* headers = nullptr;
-    headers = curl_slist_append(headers, "Content-Type:application/x-www-form-urlencoded; charset=UTF-8");
+    headers =
+        curl_slist_append(headers, "Content-Type:application/x-www-form-urlencoded; charset=UTF-8");
     headers = curl_slist_append(headers, "Accept:application/json, text/javascript, */*; q=0.01");
     headers = curl_slist_append(headers, "Accept-Language:zh-CN,zh;q=0.8");
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
@@ -125,7 +126,8 @@ int main(int argc, char** argv) {
     curl_global_init(CURL_GLOBAL_DEFAULT);
 
     ZOLVOSDK::setCommandInterface(new zolvo_sdk::CommandInterface());
-    const std::string initReply = ZOLVOSDK::init(kManufacturer, kParkCode, kSysCode, kChannel, kKey, url);
+    const std::string initReply =
+        ZOLVOSDK::init(kManufacturer, kParkCode, kSysCode, kChannel, kKey, url);
     if (initReply.find("\"0000\"") == std::string::npos) {
         std::fprintf(stderr, "init failed: %s\n", initReply.c_str());
         return 1;
@@ -136,13 +138,17 @@ int main(int argc, char** argv) {
     const std::string queryUrl = url + "/api/order/query.do";
     const std::string queryBody = signedText("orderId=" + kOrderId + "&parkCode=" + kParkCode);
     const std::string entryUrl = url + "/api/car/enter.do";
-    const std::string entrySigned = signedText("carNumber=" + plate + "&inChannel=" + kSysCode +
-                                               "&inTime=" + kInTime + "&orderId=" + kOrderId +
-                                               "&parkCode=" + kParkCode + "&sysCode=" + kSysCode);
+    const std::string entrySigned =
+        signedText("carNumber=" + plate + "&inChannel=" + kSysCode + "&inTime=" + kInTime +
+                   "&orderId=" + kOrderId + "&parkCode=" + kParkCode + "&sysCode=" + kSysCode);
     const std::string entryUtf8Plate = "陕A12345";
     const std::vector<std::pair<std::string, std::string>> entryFields = {
-        {"carNumber", entryUtf8Plate}, {"inChannel", kSysCode}, {"inTime", kInTime},
-        {"orderId", kOrderId}, {"parkCode", kParkCode}, {"sysCode", kSysCode},
+        {"carNumber", entryUtf8Plate},
+        {"inChannel", kSysCode},
+        {"inTime", kInTime},
+        {"orderId", kOrderId},
+        {"parkCode", kParkCode},
+        {"sysCode", kSysCode},
         {"sign", entrySigned.substr(entrySigned.rfind("&sign=") + 6)}};
 
     auto libQuery = [&] { return ZOLVOSDK::queryOrder(kOrderId); };

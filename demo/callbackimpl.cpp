@@ -14,8 +14,7 @@ const int kOrderAmount = 300;
 
 }  // namespace
 
-void CallBackImpl::queryOrder(std::string /*parkCode*/, std::string orderId,
-                              std::string carNumber)
+void CallBackImpl::queryOrder(std::string /*parkCode*/, std::string orderId, std::string carNumber)
 {
     std::cout << "client interface impl queryOrder() " << std::endl;
     std::cout << "CallBackImpl --> _carNumber() -->" << carNumber << std::endl;
@@ -25,8 +24,8 @@ void CallBackImpl::queryOrder(std::string /*parkCode*/, std::string orderId,
 }
 
 void CallBackImpl::scanQrCodePay(std::string parkCode, std::string sysCode, std::string channel,
-                                 std::string scanNumber, std::string orderId,
-                                 std::string carNumber, int tempCar)
+                                 std::string scanNumber, std::string orderId, std::string carNumber,
+                                 int tempCar)
 {
     std::cout << "client interface impl scanQrCodePay() parkCode:" << parkCode << std::endl;
     std::cout << "client interface impl scanQrCodePay() sysCode:" << sysCode << std::endl;
@@ -47,8 +46,7 @@ void CallBackImpl::scanQrEntry(std::string parkCode, std::string sysCode, std::s
     std::cout << "client interface impl scanQrEntry() sysCode --> " << sysCode << std::endl;
     std::cout << "client interface impl scanQrEntry() channel --> " << channel << std::endl;
     std::cout << "client interface impl scanQrEntry() carNumber --> " << carNumber << std::endl;
-    std::cout << "client interface impl scanQrEntry() scanNumber --> " << scanNumber
-              << std::endl;
+    std::cout << "client interface impl scanQrEntry() scanNumber --> " << scanNumber << std::endl;
 }
 
 void CallBackImpl::noticeOfPaymentResult(std::string /*orderId*/, std::string /*carNumber*/,

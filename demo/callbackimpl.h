@@ -22,9 +22,8 @@ public:
     void scanQrEntry(std::string parkCode, std::string sysCode, std::string channel,
                      std::string carNumber, std::string scanNumber) override;
     void noticeOfPaymentResult(std::string orderId, std::string carNumber, int payStatus,
-                               int payAmount, int duration, std::string inTime,
-                               std::string outTime, std::string payTime, int payMethod,
-                               std::string parkCode) override;
+                               int payAmount, int duration, std::string inTime, std::string outTime,
+                               std::string payTime, int payMethod, std::string parkCode) override;
 };
 
 #endif  // ZOLVO_DEMO_CALLBACKIMPL_H

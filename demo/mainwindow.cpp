@@ -75,8 +75,8 @@ RequestFields fieldsFromMap(const QVariantMap &map)
 
     // The library's duration is 32 bits wide on the target: keep the low 32 bits.
     const qlonglong duration = map.value(QStringLiteral("duration")).toLongLong();
-    f.duration = static_cast<std::int32_t>(static_cast<std::uint32_t>(
-        static_cast<qulonglong>(duration) & 0xFFFFFFFFull));
+    f.duration = static_cast<std::int32_t>(
+        static_cast<std::uint32_t>(static_cast<qulonglong>(duration) & 0xFFFFFFFFull));
 
     f.orderAmount = map.value(QStringLiteral("orderAmount")).toInt();
     f.entryType = map.value(QStringLiteral("entryType")).toInt();
@@ -109,8 +109,7 @@ std::string noImageResult()
 
 }  // namespace
 
-MainWindow::MainWindow(QWidget *parent)
-    : QMainWindow(parent), ui(new Ui::MainWindowForm)
+MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindowForm)
 {
     ui->setupUi(this);
 }
@@ -147,8 +146,7 @@ void MainWindow::on_fileButton_clicked()
 
     demoState.imagePath = fileName.toStdString();
     std::cout << "image filename is :" << demoState.imagePath << std::endl;
-    std::cout << "image path is :" << QFileInfo(fileName).absolutePath().toStdString()
-              << std::endl;
+    std::cout << "image path is :" << QFileInfo(fileName).absolutePath().toStdString() << std::endl;
 }
 
 void MainWindow::on_submitButton_clicked()
@@ -184,55 +182,53 @@ void MainWindow::on_submitButton_clicked()
 
     std::string result;
     switch (demoState.selectedInterface) {
-    case 0:
-        std::cout << " request init() " << std::endl;
-        result = ZOLVOSDK::init(ansi(f.manufacturer), ansi(f.parkCode), ansi(f.sysCode),
-                                ansi(f.channelNumber), ansi(f.key), ansi(f.zolvoUrl));
-        break;
-    case 1:
-        result = ZOLVOSDK::entry(f.carNumber, ansi(f.inTime), ansi(f.orderId),
-                                 imageArgument(), f.entryType, ansi(f.scanNumber));
-        std::cout << " request in() " << std::endl;
-        break;
-    case 2:
-        std::cout << " carNumber is :  " << f.carNumber << std::endl;
-        result = ZOLVOSDK::leave(f.carNumber, ansi(f.outTime), ansi(f.orderId), f.duration,
-                                 f.orderAmount, imageArgument(), f.outType,
-                                 ansi(f.scanNumber));
-        std::cout << " request out() " << std::endl;
-        break;
-    case 3:
-        result = ZOLVOSDK::finish(ansi(f.orderId), f.carNumber, ansi(f.finishTime));
-        std::cout << " request finish() " << std::endl;
-        break;
-    case 4:
-        result = ZOLVOSDK::queryOrder(ansi(f.orderId));
-        std::cout << " request orderQuery() " << std::endl;
-        break;
-    case 5:
-        if (demoState.imagePath.empty())
-            result = noImageResult();
-        else
-            result = ZOLVOSDK::uploadFile(ansi(f.orderId), imageArgument(),
-                                          ansi(f.attType));
-        break;
-    case 6:
-        result = ZOLVOSDK::suppOrder(f.carNumber, ansi(f.startTime), ansi(f.endTime),
-                                     ansi(f.orderId), f.duration, f.orderAmount);
-        std::cout << " request suppOrder() " << std::endl;
-        break;
-    case 7:
-        std::cout << " request freeCar()  carNumber " << f.carNumber << std::endl;
-        std::cout << " request freeCar()  startTime " << f.startTime << std::endl;
-        std::cout << " request freeCar()  endTime " << f.endTime << std::endl;
-        std::cout << " request freeCar()  remarks " << f.remarks << std::endl;
-        std::cout << " request freeCar()  delFlag " << (f.delFlag ? 1 : 0) << std::endl;
-        result = ZOLVOSDK::freeCar(f.carNumber, ansi(f.startTime), ansi(f.endTime),
-                                   ansi(f.remarks), f.delFlag);
-        std::cout << " request freeCar() " << std::endl;
-        break;
-    default:
-        break;
+        case 0:
+            std::cout << " request init() " << std::endl;
+            result = ZOLVOSDK::init(ansi(f.manufacturer), ansi(f.parkCode), ansi(f.sysCode),
+                                    ansi(f.channelNumber), ansi(f.key), ansi(f.zolvoUrl));
+            break;
+        case 1:
+            result = ZOLVOSDK::entry(f.carNumber, ansi(f.inTime), ansi(f.orderId), imageArgument(),
+                                     f.entryType, ansi(f.scanNumber));
+            std::cout << " request in() " << std::endl;
+            break;
+        case 2:
+            std::cout << " carNumber is :  " << f.carNumber << std::endl;
+            result = ZOLVOSDK::leave(f.carNumber, ansi(f.outTime), ansi(f.orderId), f.duration,
+                                     f.orderAmount, imageArgument(), f.outType, ansi(f.scanNumber));
+            std::cout << " request out() " << std::endl;
+            break;
+        case 3:
+            result = ZOLVOSDK::finish(ansi(f.orderId), f.carNumber, ansi(f.finishTime));
+            std::cout << " request finish() " << std::endl;
+            break;
+        case 4:
+            result = ZOLVOSDK::queryOrder(ansi(f.orderId));
+            std::cout << " request orderQuery() " << std::endl;
+            break;
+        case 5:
+            if (demoState.imagePath.empty())
+                result = noImageResult();
+            else
+                result = ZOLVOSDK::uploadFile(ansi(f.orderId), imageArgument(), ansi(f.attType));
+            break;
+        case 6:
+            result = ZOLVOSDK::suppOrder(f.carNumber, ansi(f.startTime), ansi(f.endTime),
+                                         ansi(f.orderId), f.duration, f.orderAmount);
+            std::cout << " request suppOrder() " << std::endl;
+            break;
+        case 7:
+            std::cout << " request freeCar()  carNumber " << f.carNumber << std::endl;
+            std::cout << " request freeCar()  startTime " << f.startTime << std::endl;
+            std::cout << " request freeCar()  endTime " << f.endTime << std::endl;
+            std::cout << " request freeCar()  remarks " << f.remarks << std::endl;
+            std::cout << " request freeCar()  delFlag " << (f.delFlag ? 1 : 0) << std::endl;
+            result = ZOLVOSDK::freeCar(f.carNumber, ansi(f.startTime), ansi(f.endTime),
+                                       ansi(f.remarks), f.delFlag);
+            std::cout << " request freeCar() " << std::endl;
+            break;
+        default:
+            break;
     }
 
     std::cout << " responseData : " << result << std::endl;

@@ -10,7 +10,7 @@ ZOLVO_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth
   clang libclang-rt-14-dev valgrind
-  shellcheck
+  shellcheck clang-format
   # The 32-bit Windows build (scripts/windows.sh) and its suite under wine.
   g++-mingw-w64-i686-posix wine wine32:i386 zip xz-utils
 )

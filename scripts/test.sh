@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the project and runs the whole test suite; exits non-zero on any failure.
-#   scripts/test.sh              shellcheck over the shell scripts (lint), the fuzz
+#   scripts/test.sh              shellcheck and clang-format checks (lint), the fuzz
 #                                targets for a bounded time (scripts/fuzz.sh),
 #                                then three builds, each running every test: plain
 #                                (build/), AddressSanitizer + UndefinedBehaviorSanitizer
@@ -99,10 +99,16 @@ run_win32_suite() {
 
 # Lint: shellcheck over every shell script of the project, following what they source.
 run_lint() {
-  local files=()
+  local files=() sources=()
   mapfile -t files < <(cd "$ZOLVO_ROOT" && find scripts bench tests -name '*.sh' -type f | sort)
   files+=(.ci/run)
-  (cd "$ZOLVO_ROOT" && shellcheck -x "${files[@]}") && echo "== lint: ${#files[@]} scripts clean"
+  (cd "$ZOLVO_ROOT" && shellcheck -x "${files[@]}") && echo "== lint: ${#files[@]} scripts clean" ||
+    return 1
+  # The C++ sources keep the layout of .clang-format (demo/ and tests/demo/ have their own).
+  mapfile -t sources < <(cd "$ZOLVO_ROOT" &&
+    find zolvo_sdk demo tests bench -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.c' \) | sort)
+  (cd "$ZOLVO_ROOT" && clang-format --dry-run --Werror "${sources[@]}") &&
+    echo "== lint: ${#sources[@]} C++ sources formatted"
 }
 
 zolvo_ensure_packages || exit 1

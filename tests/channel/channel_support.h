@@ -70,9 +70,8 @@ public:
         note({"scanQrEntry", parkCode, sysCode, channel, carNumber, scanNumber});
     }
     void noticeOfPaymentResult(std::string orderId, std::string carNumber, int payStatus,
-                               int payAmount, int duration, std::string inTime,
-                               std::string outTime, std::string payTime, int payMethod,
-                               std::string parkCode) override {
+                               int payAmount, int duration, std::string inTime, std::string outTime,
+                               std::string payTime, int payMethod, std::string parkCode) override {
         note({"noticeOfPaymentResult", orderId, carNumber, std::to_string(payStatus),
               std::to_string(payAmount), std::to_string(duration), inTime, outTime, payTime,
               std::to_string(payMethod), parkCode});
@@ -115,9 +114,7 @@ inline void configure(const std::string& uri, const std::string& topic, int rece
 }
 
 // Initialised again with the stored settings, as a later init would be.
-inline void initialiseAgain() {
-    zolvo_sdk::sdkState().publish(zolvo_sdk::sdkState().config());
-}
+inline void initialiseAgain() { zolvo_sdk::sdkState().publish(zolvo_sdk::sdkState().config()); }
 
 // Waits until `needle` appears at least `n` times in the captured output.
 inline bool waitForCount(const rig::OutputCapture& out, const std::string& needle, size_t n,

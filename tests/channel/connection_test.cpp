@@ -67,7 +67,8 @@ TEST_F(Connection, LostBrokerIsReconnectedAndReceivingResumes) {
     broker.start();
     ASSERT_TRUE(out.waitFor("again connect [start subscribe] \n", 10s));
     EXPECT_NE(from("begin again connect\n")
-                  .find("sub topic: " + topic + " ,return code : 0\nagain connect success \n"
+                  .find("sub topic: " + topic +
+                        " ,return code : 0\nagain connect success \n"
                         "again connect [start subscribe] \n"),
               std::string::npos)
         << out.text();
@@ -123,8 +124,8 @@ TEST_F(Connection, RefusedSubscriptionStillConnectsAndDisconnectIsIdempotent) {
     client.disconnect();
     EXPECT_FALSE(client.handleOpenForTesting());
 
-    MqttCommandClient accepted(broker.uri(), "", "", uniqueId("client"), "park/commands", 1, 100,
-                               3, 20, 1, 0, "");
+    MqttCommandClient accepted(broker.uri(), "", "", uniqueId("client"), "park/commands", 1, 100, 3,
+                               20, 1, 0, "");
     EXPECT_EQ(accepted.connect(), 0);
     EXPECT_NE(out.text().find("sub topic: park/commands ,return code : 0\n"), std::string::npos);
     accepted.disconnect();

@@ -61,10 +61,11 @@ TEST_F(Dispatch, EachCommandReachesItsFunctionWithArgumentsInOrder) {
         "queryOrder||END|",
     };
     EXPECT_EQ(calls.snapshot(), expected);
-    EXPECT_NE(out.text().find(
-                  R"(receive Message : {"command":"prePay","orderId":"O1","carNumber":"C1","parkCode":"P1"})"
-                  "\n"),
-              std::string::npos);
+    EXPECT_NE(
+        out.text().find(
+            R"(receive Message : {"command":"prePay","orderId":"O1","carNumber":"C1","parkCode":"P1"})"
+            "\n"),
+        std::string::npos);
 }
 
 TEST_F(Dispatch, MissingMembersAndLooseTypesReadAsTextOrInteger) {
@@ -168,8 +169,8 @@ TEST_F(Dispatch, CallbackFunctionGetsEveryPayloadAsItCame) {
     ZOLVOSDK::setCallBackFun(recordPayload);
     start();
     std::string json = R"({"command":"prePay","orderId":"O1"})";
-    std::string longPayload = std::string(R"({"command":"prePay","orderId":"L"})") +
-                              std::string(1990, ' ') + "tail";
+    std::string longPayload =
+        std::string(R"({"command":"prePay","orderId":"L"})") + std::string(1990, ' ') + "tail";
     ASSERT_EQ(longPayload.size(), 2028u);
     send(json);
     send("not json");

@@ -19,7 +19,9 @@ protected:
     rig::OutputCapture out{1};
     Calls calls;
 
-    std::string init() { return ZOLVOSDK::init("M01", "P01", "S01", "C01", "key", platform.baseUrl()); }
+    std::string init() {
+        return ZOLVOSDK::init("M01", "P01", "S01", "C01", "key", platform.baseUrl());
+    }
     void TearDown() override {
         ZOLVOSDK::unInit();
         if (HasFailure()) std::cerr << "---- captured output\n" << out.text() << std::endl;
@@ -32,7 +34,8 @@ TEST_F(InitChannel, CommandsArriveAfterInitAndUnInitStopsTheChannel) {
     ASSERT_NE(init().find(R"("code":"0000")"), std::string::npos);
     ASSERT_TRUE(out.waitFor("sub topic: " + topic + " ,return code : 0\n", 10s));
     Sender sender(broker.port());
-    ASSERT_TRUE(sender.publish(topic, R"({"command":"qrCodeEntry","parkCode":"P01","carNumber":"C"})"));
+    ASSERT_TRUE(
+        sender.publish(topic, R"({"command":"qrCodeEntry","parkCode":"P01","carNumber":"C"})"));
     ASSERT_TRUE(rig::waitUntil([&] { return calls.count() == 1; }, 10s));
     EXPECT_EQ(join(calls.snapshot()), "scanQrEntry|P01|||C|");
     ZOLVOSDK::unInit();

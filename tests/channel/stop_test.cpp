@@ -28,7 +28,8 @@ protected:
     void start(size_t subscriptions = 1, int receiveTimeoutMs = 100) {
         configure(broker.uri(), topic, receiveTimeoutMs);
         zolvo_sdk::startMqttThread();
-        ASSERT_TRUE(waitForCount(out, "sub topic: " + topic + " ,return code : 0\n", subscriptions));
+        ASSERT_TRUE(
+            waitForCount(out, "sub topic: " + topic + " ,return code : 0\n", subscriptions));
     }
     void send(const std::string& orderId) {
         ASSERT_TRUE(sender.publish(topic, R"({"command":"prePay","orderId":")" + orderId + "\"}"));
@@ -152,8 +153,8 @@ void Stop::sendWhileUnInitRuns(int receiveTimeoutMs, bool function) {
         ZOLVOSDK::unInit();
         returned = true;
     });
-    EXPECT_TRUE(rig::waitUntil(
-        [&] { return returned || zolvo_sdk::channelStopPendingForTesting(); }, 5s));
+    EXPECT_TRUE(
+        rig::waitUntil([&] { return returned || zolvo_sdk::channelStopPendingForTesting(); }, 5s));
     // The stop has been requested: two senders publish until unInit has
     // returned, and a few more each after that.
     std::atomic<int> sent{0};
@@ -306,9 +307,7 @@ TEST_F(Stop, TeardownWhileCommandsArrive) {
             sender.publish(topic, R"({"command":"prePay","orderId":")" + std::to_string(i) + "\"}");
     });
     ASSERT_TRUE(rig::waitUntil([&] { return calls.count() >= 3; }, 10s));
-    {
-        ZOLVOSDK sdk;
-    }
+    { ZOLVOSDK sdk; }
     EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
     EXPECT_EQ(zolvo_sdk::channelClientForTesting(), nullptr);
     EXPECT_EQ(zolvo_sdk::registeredCommandInterfaceForTesting(), nullptr);

@@ -71,10 +71,10 @@ static int fromLibcurl(void* caller) {
     return callerInfo.dli_fbase == curlInfo.dli_fbase;
 }
 
-#define LOG_CALL(...)                                                   \
-    do {                                                                \
-        if (!fromLibcurl(__builtin_return_address(0))) logLine(__VA_ARGS__); \
-    } while (0)
+#define LOG_CALL(...)                                                    \
+  do {                                                                   \
+    if (!fromLibcurl(__builtin_return_address(0))) logLine(__VA_ARGS__); \
+  } while (0)
 
 ZOLVO_EXPORT CURLcode curl_global_init(long flags) {
     LOG_CALL("global_init %ld", flags);
@@ -135,8 +135,8 @@ ZOLVO_EXPORT void curl_easy_cleanup(CURL* handle) {
 
 ZOLVO_EXPORT struct curl_slist* curl_slist_append(struct curl_slist* list, const char* text) {
     LOG_CALL("slist_append %s", text == NULL ? "(null)" : text);
-    return ((struct curl_slist * (*)(struct curl_slist*, const char*))
-                next("curl_slist_append"))(list, text);
+    return ((struct curl_slist * (*)(struct curl_slist*, const char*)) next("curl_slist_append"))(
+        list, text);
 }
 
 ZOLVO_EXPORT void curl_slist_free_all(struct curl_slist* list) {

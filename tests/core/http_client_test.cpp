@@ -89,8 +89,7 @@ TEST(HttpPostTest, UnreachablePlatformGivesConnectionErrorAndStderrLine) {
     EXPECT_EQ(client.post(url, "a=1"), gbkResult("1000", "连接异常!"));
     EXPECT_EQ(client.postMultipart(url, "a=1", ""), gbkResult("1000", "连接异常!"));
     rig::TempDir dir;
-    EXPECT_EQ(client.postFile(url, "a=1", dir.write("f.jpg", "x")),
-              gbkResult("1000", "上传失败!"));
+    EXPECT_EQ(client.postFile(url, "a=1", dir.write("f.jpg", "x")), gbkResult("1000", "上传失败!"));
     const std::string line = "curl_easy_perform() failed: Couldn't connect to server\n";
     const std::string text = err.text();
     EXPECT_EQ(text, line + line + line);

@@ -1,7 +1,7 @@
 // init, unInit, the registrations and the teardown, against a real platform
 // server on 127.0.0.1.
-#include <gtest/gtest.h>
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -69,7 +69,8 @@ TEST(InitTest, RefusalsInOrderSendNothing) {
     const std::string url = server.baseUrl();
     // Argument tests come before the registration test.
     EXPECT_EQ(ZOLVOSDK::init("", "", "", "", "", url),
-              std::string("{\"code\":\"1000\",\"msg\":\"") + "\xB2\xCE\xCA\xFD\xD2\xEC\xB3\xA3!"
+              std::string("{\"code\":\"1000\",\"msg\":\"") +
+                  "\xB2\xCE\xCA\xFD\xD2\xEC\xB3\xA3!"
                   "\xCE\xB4\xD6\xAA\xB5\xC4\xB3\xA7\xC9\xCC\xB1\xE0\xBA\xC5!\"}");
     EXPECT_EQ(ZOLVOSDK::init(std::string("\0M", 2), "P", "S", "C", "K", url),
               gbkResult("1000", "参数异常!未知的厂商编号!"));
@@ -142,7 +143,9 @@ TEST(InitTest, StoresCodesAndEverySettingOfAFullReply) {
     const std::string broker = closedBroker();
     server.setReply(kInitPath,
                     jsonReply("{\"code\":\"0000\",\"msg\":\"ok\",\"extra\":[1,2],\"data\":{"
-                              "\"prepaymentType\":2,\"mqttAddress\":\"" + broker + "\","
+                              "\"prepaymentType\":2,\"mqttAddress\":\"" +
+                              broker +
+                              "\","
                               "\"mqttUsername\":\"user\",\"mqttPassword\":\"p@ss\","
                               "\"mqttClientId\":\"cid-1\",\"mqttTopic\":\"park/P01\","
                               "\"mqttQos\":1,\"mqttTimeout\":250,\"mqttConnectTimeout\":3,"
@@ -219,8 +222,8 @@ TEST(InitTest, EmptyUnreadableAndRefusedRepliesStoreNothing) {
     // no code at all and comes back as it came, comments and trailing text kept.
     for (const char* body :
          {"{\"code\":\"1005\",\"msg\":\"\xB4\xED\"}", "{\"code\":0,\"data\":{}}",
-          "{\"code\":\"0\"}", "{\"msg\":\"no code\"}", "{\"code\":\"0000 \"}", "null",
-          " null\n", "/* none */ null // 0000", "null {\"code\":\"0000\"}"}) {
+          "{\"code\":\"0\"}", "{\"msg\":\"no code\"}", "{\"code\":\"0000 \"}", "null", " null\n",
+          "/* none */ null // 0000", "null {\"code\":\"0000\"}"}) {
         server.setReply(kInitPath, jsonReply(body));
         EXPECT_EQ(initWith(url), body);
         expectNothingStored();

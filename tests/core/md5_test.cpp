@@ -105,7 +105,8 @@ TEST(SignRequestTest, AppendsUpperHexDigestOfTextAndKey) {
     EXPECT_EQ(signedText, form + "&sign=" + opensslMd5Hex(form + "&key=K3y"));
 
     // Values holding "&", "=" and GBK bytes enter the signature unchanged.
-    const std::string odd = "carNumber=\xC9\xC2" "A1 2&remarks=a=b&c";
+    const std::string odd = "carNumber=\xC9\xC2"
+                            "A1 2&remarks=a=b&c";
     EXPECT_EQ(zolvo_sdk::signRequest(odd, "k"), odd + "&sign=" + opensslMd5Hex(odd + "&key=k"));
 }
 

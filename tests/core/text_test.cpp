@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "codepage.h"
-#include "result_text.h"
 #include "endpoints_and_results.h"
+#include "result_text.h"
 #include "text_split.h"
 
 namespace {
@@ -39,10 +39,13 @@ TEST(AnsiToUtf8Test, ConvertsGbk) {
     using zolvo_sdk::ansiToUtf8;
     EXPECT_EQ(ansiToUtf8(""), "");
     EXPECT_EQ(ansiToUtf8("carNumber=A1&sign=0F"), "carNumber=A1&sign=0F");
-    EXPECT_EQ(ansiToUtf8("\xC9\xC2"), "\xE9\x99\x95");                       // 陕
-    EXPECT_EQ(ansiToUtf8("\xC9\xC2" "A88888"), "\xE9\x99\x95" "A88888");
-    EXPECT_EQ(ansiToUtf8("\x80"), "\xE2\x82\xAC");                            // euro sign
-    EXPECT_EQ(ansiToUtf8("\x81\x40"), "\xE4\xB8\x82");                        // GBK extension
+    EXPECT_EQ(ansiToUtf8("\xC9\xC2"), "\xE9\x99\x95");  // 陕
+    EXPECT_EQ(ansiToUtf8("\xC9\xC2"
+                         "A88888"),
+              "\xE9\x99\x95"
+              "A88888");
+    EXPECT_EQ(ansiToUtf8("\x80"), "\xE2\x82\xAC");      // euro sign
+    EXPECT_EQ(ansiToUtf8("\x81\x40"), "\xE4\xB8\x82");  // GBK extension
     // UTF-8 input is read as GBK bytes and converted again.
     EXPECT_EQ(ansiToUtf8("\xE9\x99\x95").size(), 6u);
 }
@@ -52,7 +55,10 @@ TEST(AnsiToUtf8Test, EndsAtNulAndReplacesUnmappedBytes) {
     EXPECT_EQ(ansiToUtf8(std::string("ab\0cd", 5)), "ab");
     EXPECT_EQ(ansiToUtf8(std::string("\0ab", 3)), "");
     // 0xFF maps to nothing: one replacement character, and conversion goes on.
-    EXPECT_EQ(ansiToUtf8("a\xFF" "b\xC9\xC2"), "a\xEF\xBF\xBD" "b\xE9\x99\x95");
+    EXPECT_EQ(ansiToUtf8("a\xFF"
+                         "b\xC9\xC2"),
+              "a\xEF\xBF\xBD"
+              "b\xE9\x99\x95");
     // A lead byte cut off at the end of the text.
     EXPECT_EQ(ansiToUtf8("ab\xC9"), "ab\xEF\xBF\xBD");
     // A long text crosses the converter's internal buffer.

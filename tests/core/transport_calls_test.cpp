@@ -73,10 +73,8 @@ Outcome runOperation(const std::vector<std::string>& args, const std::string& wa
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     pid_t pid = -1;
     const int rc = posix_spawn(&pid, argvp[0], &actions, nullptr, argvp.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
@@ -127,20 +125,26 @@ const std::string kGlobalInit = "global_init " + std::to_string(CURL_GLOBAL_DEFA
 
 // The twelve options of the form post, in their order.
 const Calls kFormOptions = {
-    setopt(CURLOPT_HTTPHEADER, "set"),    setopt(CURLOPT_URL, "set"),
-    setopt(CURLOPT_POST, 1L),             setopt(CURLOPT_HEADER, 0L),
-    setopt(CURLOPT_FOLLOWLOCATION, 1L),   setopt(CURLOPT_POSTFIELDS, "set"),
-    setopt(CURLOPT_READFUNCTION, "null"), setopt(CURLOPT_WRITEFUNCTION, "set"),
-    setopt(CURLOPT_WRITEDATA, "set"),     setopt(CURLOPT_NOSIGNAL, 1L),
-    setopt(CURLOPT_CONNECTTIMEOUT, 3L),   setopt(CURLOPT_TIMEOUT, 3L),
+    setopt(CURLOPT_HTTPHEADER, "set"),
+    setopt(CURLOPT_URL, "set"),
+    setopt(CURLOPT_POST, 1L),
+    setopt(CURLOPT_HEADER, 0L),
+    setopt(CURLOPT_FOLLOWLOCATION, 1L),
+    setopt(CURLOPT_POSTFIELDS, "set"),
+    setopt(CURLOPT_READFUNCTION, "null"),
+    setopt(CURLOPT_WRITEFUNCTION, "set"),
+    setopt(CURLOPT_WRITEDATA, "set"),
+    setopt(CURLOPT_NOSIGNAL, 1L),
+    setopt(CURLOPT_CONNECTTIMEOUT, 3L),
+    setopt(CURLOPT_TIMEOUT, 3L),
 };
 
 // The nine options of both multipart operations, in their order.
 const Calls kMultipartOptions = {
-    setopt(CURLOPT_URL, "set"),          setopt(CURLOPT_HTTPPOST, "set"),
-    setopt(CURLOPT_HEADER, 0L),          setopt(CURLOPT_READFUNCTION, "null"),
+    setopt(CURLOPT_URL, "set"),           setopt(CURLOPT_HTTPPOST, "set"),
+    setopt(CURLOPT_HEADER, 0L),           setopt(CURLOPT_READFUNCTION, "null"),
     setopt(CURLOPT_WRITEFUNCTION, "set"), setopt(CURLOPT_WRITEDATA, "set"),
-    setopt(CURLOPT_NOSIGNAL, 1L),        setopt(CURLOPT_CONNECTTIMEOUT, 5L),
+    setopt(CURLOPT_NOSIGNAL, 1L),         setopt(CURLOPT_CONNECTTIMEOUT, 5L),
     setopt(CURLOPT_TIMEOUT, 5L),
 };
 
@@ -176,7 +180,9 @@ TEST(TransportCalls, FormPostSetsItsOptionsInOrderAndFreesListThenHandle) {
 
     const Outcome sent = runOperation({"post", server.baseUrl() + kQuery, "a=1&sign=S"});
     EXPECT_EQ(sent.result, ok(kQuery));
-    EXPECT_EQ(sent.calls, concat({{kGlobalInit, "easy_init"}, headers, kFormOptions,
+    EXPECT_EQ(sent.calls, concat({{kGlobalInit, "easy_init"},
+                                  headers,
+                                  kFormOptions,
                                   {performed(CURLE_OK), "slist_free_all set", "easy_cleanup"}}));
 
     // A failed transfer writes its line before anything is released.
@@ -184,7 +190,9 @@ TEST(TransportCalls, FormPostSetsItsOptionsInOrderAndFreesListThenHandle) {
     const Outcome failed = runOperation({"post", closed + kQuery, "a=1"});
     EXPECT_EQ(failed.result, gbkResult("1000", "连接异常!"));
     EXPECT_EQ(failed.calls,
-              concat({{kGlobalInit, "easy_init"}, headers, kFormOptions,
+              concat({{kGlobalInit, "easy_init"},
+                      headers,
+                      kFormOptions,
                       {performed(CURLE_COULDNT_CONNECT), failureLine(CURLE_COULDNT_CONNECT),
                        "slist_free_all set", "easy_cleanup"}}));
 }
@@ -199,28 +207,30 @@ TEST(TransportCalls, MultipartPostChecksTheFileFirstAndFreesHandleThenForm) {
     const Outcome withFile =
         runOperation({"multipart", server.baseUrl() + kEnter, "a=1", image}, image);
     EXPECT_EQ(withFile.result, ok(kEnter));
-    EXPECT_EQ(withFile.calls,
-              concat({{kGlobalInit, "fopen rb ok", "fclose", "easy_init"}, kMultipartOptions,
-                      kLibcurlReadsFile, {performed(CURLE_OK), "easy_cleanup", "formfree set"}}));
+    EXPECT_EQ(withFile.calls, concat({{kGlobalInit, "fopen rb ok", "fclose", "easy_init"},
+                                      kMultipartOptions,
+                                      kLibcurlReadsFile,
+                                      {performed(CURLE_OK), "easy_cleanup", "formfree set"}}));
 
     const Outcome fieldsOnly = runOperation({"multipart", server.baseUrl() + kEnter, "a=1", ""});
     EXPECT_EQ(fieldsOnly.result, ok(kEnter));
-    EXPECT_EQ(fieldsOnly.calls,
-              concat({{kGlobalInit, "easy_init"}, kMultipartOptions,
-                      {performed(CURLE_OK), "easy_cleanup", "formfree set"}}));
+    EXPECT_EQ(fieldsOnly.calls, concat({{kGlobalInit, "easy_init"},
+                                        kMultipartOptions,
+                                        {performed(CURLE_OK), "easy_cleanup", "formfree set"}}));
 
     const std::string closed = "http://127.0.0.1:" + std::to_string(rig::closedPort());
     const Outcome failed = runOperation({"multipart", closed + kEnter, "a=1", ""});
     EXPECT_EQ(failed.result, gbkResult("1000", "连接异常!"));
     EXPECT_EQ(failed.calls,
-              concat({{kGlobalInit, "easy_init"}, kMultipartOptions,
+              concat({{kGlobalInit, "easy_init"},
+                      kMultipartOptions,
                       {performed(CURLE_COULDNT_CONNECT), failureLine(CURLE_COULDNT_CONNECT),
                        "easy_cleanup", "formfree set"}}));
 
     // A path that names nothing, or a directory: no handle, no form, nothing sent.
     const std::string missing = dir.path() + "/missing.jpg";
-    const Outcome noFile = runOperation({"multipart", server.baseUrl() + kEnter, "a=1", missing},
-                                    missing);
+    const Outcome noFile =
+        runOperation({"multipart", server.baseUrl() + kEnter, "a=1", missing}, missing);
     EXPECT_EQ(noFile.result, gbkResult("1000", "未知的文件!"));
     EXPECT_EQ(noFile.calls, Calls({kGlobalInit, "fopen rb failed"}));
 
@@ -238,19 +248,20 @@ TEST(TransportCalls, UploadKeepsTheFileOpenUntilHandleIsFreedThenFreesTheForm) {
 
     const Outcome sent = runOperation({"upload", server.baseUrl() + kUpload, "a=1", image}, image);
     EXPECT_EQ(sent.result, ok(kUpload));
-    EXPECT_EQ(sent.calls,
-              concat({{kGlobalInit, "easy_init", "fopen rb ok"}, kMultipartOptions,
-                      kLibcurlReadsFile,
-                      {performed(CURLE_OK), getinfo(CURLINFO_SPEED_UPLOAD_T),
-                       getinfo(CURLINFO_TOTAL_TIME_T),
-                       "Speed: <n> bytes/sec during <s>.<us> seconds", "easy_cleanup", "fclose",
-                       "formfree set"}}));
+    EXPECT_EQ(sent.calls, concat({{kGlobalInit, "easy_init", "fopen rb ok"},
+                                  kMultipartOptions,
+                                  kLibcurlReadsFile,
+                                  {performed(CURLE_OK), getinfo(CURLINFO_SPEED_UPLOAD_T),
+                                   getinfo(CURLINFO_TOTAL_TIME_T),
+                                   "Speed: <n> bytes/sec during <s>.<us> seconds", "easy_cleanup",
+                                   "fclose", "formfree set"}}));
 
     const std::string closed = "http://127.0.0.1:" + std::to_string(rig::closedPort());
     const Outcome failed = runOperation({"upload", closed + kUpload, "a=1", image}, image);
     EXPECT_EQ(failed.result, gbkResult("1000", "上传失败!"));
     EXPECT_EQ(failed.calls,
-              concat({{kGlobalInit, "easy_init", "fopen rb ok"}, kMultipartOptions,
+              concat({{kGlobalInit, "easy_init", "fopen rb ok"},
+                      kMultipartOptions,
                       {performed(CURLE_COULDNT_CONNECT), failureLine(CURLE_COULDNT_CONNECT),
                        "easy_cleanup", "fclose", "formfree set"}}));
 

@@ -21,7 +21,8 @@ TEST(CallBackImpl, RefusalOfAnUninitialisedLibraryIsWrittenAfterItsLabel)
         impl.queryOrder("P", "ORD00001", "");
         EXPECT_EQ(out.text(), "client interface impl queryOrder() \n"
                               "CallBackImpl --> _carNumber() -->\n"
-                              "CallBackImpl --> queryOrder() -->" + refusal + "\n");
+                              "CallBackImpl --> queryOrder() -->" +
+                                  refusal + "\n");
     }
     {
         CoutCapture out;
@@ -31,7 +32,8 @@ TEST(CallBackImpl, RefusalOfAnUninitialisedLibraryIsWrittenAfterItsLabel)
                               "client interface impl scanQrCodePay() channel:C\n"
                               "client interface impl scanQrCodePay() scanNumber:N\n"
                               "client interface impl scanQrCodePay() tempCar:-5\n"
-                              "CallBackImpl --> scanQrCodePay() -->" + refusal + "\n");
+                              "CallBackImpl --> scanQrCodePay() -->" +
+                                  refusal + "\n");
     }
 }
 

@@ -7,14 +7,14 @@
 #include <map>
 #include <string>
 
+#include <gtest/gtest.h>
 #include <QComboBox>
 #include <QImage>
 #include <QPlainTextEdit>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 #include "demo_test_util.h"
 #include "demostate.h"
@@ -39,8 +39,7 @@ using Form = std::map<std::string, std::string>;
 Form formOf(const rig::RecordedRequest &r)
 {
     Form form;
-    for (const auto &kv : rig::parseForm(rig::wireForm(r)))
-        form[kv.first] = kv.second;
+    for (const auto &kv : rig::parseForm(rig::wireForm(r))) form[kv.first] = kv.second;
     return form;
 }
 
@@ -52,7 +51,8 @@ std::string replyFor(const std::string &path)
 
 // gtest reports failures on the captured standard output: hand them, and
 // everything the demo wrote, to standard error when the test fails.
-class ReplayOnFailure {
+class ReplayOnFailure
+{
 public:
     explicit ReplayOnFailure(const rig::OutputCapture &out) : out_(out) {}
     ~ReplayOnFailure()
@@ -65,7 +65,8 @@ private:
     const rig::OutputCapture &out_;
 };
 
-class DemoAgainstPlatform : public ::testing::Test {
+class DemoAgainstPlatform : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -152,33 +153,63 @@ TEST_F(DemoAgainstPlatform, EverySampleReachesThePlatform)
         const char *lineAfter;
     };
     const Expect cases[] = {
-        {1, "/api/car/enter.do",
-         {{"carNumber", plateUtf8}, {"inTime", "20180831123056"}, {"orderId", "201808310001"},
-          {"parkCode", "201808150001"}, {"sysCode", "0001"}},
-         true, " request in() \n"},
-        {2, "/api/car/out.do",
-         {{"carNumber", plateUtf8}, {"outTime", "20180831133056"}, {"orderId", "201808310001"},
-          {"orderAmount", "300"}, {"duration", "3600"}, {"outType", "2"},
+        {1,
+         "/api/car/enter.do",
+         {{"carNumber", plateUtf8},
+          {"inTime", "20180831123056"},
+          {"orderId", "201808310001"},
+          {"parkCode", "201808150001"},
+          {"sysCode", "0001"}},
+         true,
+         " request in() \n"},
+        {2,
+         "/api/car/out.do",
+         {{"carNumber", plateUtf8},
+          {"outTime", "20180831133056"},
+          {"orderId", "201808310001"},
+          {"orderAmount", "300"},
+          {"duration", "3600"},
+          {"outType", "2"},
           {"scanNumber", "25de84afecb04c3a87670f4a7005ec49"}},
-         true, " request out() \n"},
+         true,
+         " request out() \n"},
         // finish sends its form in the ANSI code page.
-        {3, "/api/car/leave.do",
-         {{"carNumber", gbk(plateUtf8)}, {"orderId", "201808310001"},
+        {3,
+         "/api/car/leave.do",
+         {{"carNumber", gbk(plateUtf8)},
+          {"orderId", "201808310001"},
           {"finishTime", "20180831133156"}},
-         false, " request finish() \n"},
-        {4, "/api/order/query.do", {{"orderId", "201808310001"}, {"parkCode", "201808150001"}},
-         false, " request orderQuery() \n"},
-        {5, "/api/file/upload.do", {{"orderId", "201808310001"}, {"attType", "entry"}}, true,
+         false,
+         " request finish() \n"},
+        {4,
+         "/api/order/query.do",
+         {{"orderId", "201808310001"}, {"parkCode", "201808150001"}},
+         false,
+         " request orderQuery() \n"},
+        {5,
+         "/api/file/upload.do",
+         {{"orderId", "201808310001"}, {"attType", "entry"}},
+         true,
          nullptr},
-        {6, "/api/order/supp.do",
-         {{"carNumber", plateUtf8}, {"startTime", "20180831133056"},
-          {"endTime", "20180831143056"}, {"orderId", "201808310001"}, {"orderAmount", "300"},
+        {6,
+         "/api/order/supp.do",
+         {{"carNumber", plateUtf8},
+          {"startTime", "20180831133056"},
+          {"endTime", "20180831143056"},
+          {"orderId", "201808310001"},
+          {"orderAmount", "300"},
           {"duration", "3600"}},
-         false, " request suppOrder() \n"},
-        {7, "/api/free/car/push.do",
-         {{"carNumber", plateUtf8}, {"startTime", "20180831133056"},
-          {"endTime", "20180830143056"}, {"remarks", "baoyueche"}, {"delFlag", "0"}},
-         false, " request freeCar() \n"},
+         false,
+         " request suppOrder() \n"},
+        {7,
+         "/api/free/car/push.do",
+         {{"carNumber", plateUtf8},
+          {"startTime", "20180831133056"},
+          {"endTime", "20180830143056"},
+          {"remarks", "baoyueche"},
+          {"delFlag", "0"}},
+         false,
+         " request freeCar() \n"},
     };
     for (const Expect &c : cases) {
         SCOPED_TRACE(c.path);
@@ -207,7 +238,8 @@ TEST_F(DemoAgainstPlatform, EverySampleReachesThePlatform)
     }
     const std::string text = out.text();
     EXPECT_NE(text.find(" carNumber is :  " + gbk(plateUtf8) + "\n"), std::string::npos);
-    EXPECT_NE(text.find(" request freeCar()  carNumber " + gbk(plateUtf8) + "\n"
+    EXPECT_NE(text.find(" request freeCar()  carNumber " + gbk(plateUtf8) +
+                        "\n"
                         " request freeCar()  startTime 20180831133056\n"
                         " request freeCar()  endTime 20180830143056\n"
                         " request freeCar()  remarks baoyueche\n"
@@ -279,7 +311,9 @@ TEST_F(DemoAgainstPlatform, ImageWithChineseNameIsUploaded)
 
 // The same against the platform, with the image chosen in the file dialog. Its
 // threads give ThreadSanitizer false reports, which is why this is a window test.
-class DemoWindow : public DemoAgainstPlatform {};
+class DemoWindow : public DemoAgainstPlatform
+{
+};
 
 TEST_F(DemoWindow, ImageNamedInUtf8OnDiskIsChosenAndSentWhole)
 {
@@ -338,16 +372,15 @@ TEST_F(DemoAgainstPlatform, CallbackObjectAnswersBrokerCommands)
         std::cerr << "---- broker log ----\n" << broker.log() << std::endl;
     ASSERT_TRUE(answered);
     const Form push = formOf(server.requestsTo("/api/order/receive.do").front());
-    const Form expectedPush = {
-        {"carNumber", "ABC1234"},       {"duration", "3600"},     {"inChannel", "0001"},
-        {"inTime", "20180831123056"},   {"orderAmount", "300"},   {"orderId", "ORD00001"},
-        {"outChannel", "A4"},           {"outTime", "20180831133056"},
-        {"parkCode", "201808150001"},   {"sysCode", "0001"}};
+    const Form expectedPush = {{"carNumber", "ABC1234"},     {"duration", "3600"},
+                               {"inChannel", "0001"},        {"inTime", "20180831123056"},
+                               {"orderAmount", "300"},       {"orderId", "ORD00001"},
+                               {"outChannel", "A4"},         {"outTime", "20180831133056"},
+                               {"parkCode", "201808150001"}, {"sysCode", "0001"}};
     for (const auto &kv : expectedPush)
         EXPECT_EQ(push.count(kv.first) ? push.at(kv.first) : "<none>", kv.second) << kv.first;
-    EXPECT_TRUE(out.waitFor("CallBackImpl --> queryOrder() -->" +
-                                gbk(replyFor("/api/order/receive.do")) + "\n",
-                            5s));
+    EXPECT_TRUE(out.waitFor(
+        "CallBackImpl --> queryOrder() -->" + gbk(replyFor("/api/order/receive.do")) + "\n", 5s));
     EXPECT_NE(out.text().find("client interface impl queryOrder() \n"
                               "CallBackImpl --> _carNumber() -->ABC1234\n"),
               std::string::npos);
@@ -369,9 +402,9 @@ TEST_F(DemoAgainstPlatform, CallbackObjectAnswersBrokerCommands)
     EXPECT_EQ(qr.at("orderAmount"), "300");
     EXPECT_EQ(qr.at("parkCode"), "201808150001");
     EXPECT_FALSE(qr.count("tempCar"));
-    EXPECT_TRUE(out.waitFor("CallBackImpl --> scanQrCodePay() -->" +
-                                gbk(replyFor("/api/qr/order/receive.do")) + "\n",
-                            5s));
+    EXPECT_TRUE(out.waitFor(
+        "CallBackImpl --> scanQrCodePay() -->" + gbk(replyFor("/api/qr/order/receive.do")) + "\n",
+        5s));
     EXPECT_NE(out.text().find("client interface impl scanQrCodePay() parkCode:PK\n"
                               "client interface impl scanQrCodePay() sysCode:SY\n"
                               "client interface impl scanQrCodePay() channel:CH\n"

@@ -2,8 +2,8 @@
 // the program, then the GoogleTest runner.
 #include <cstdlib>
 
-#include <QApplication>
 #include <gtest/gtest.h>
+#include <QApplication>
 
 int main(int argc, char **argv)
 {

@@ -35,7 +35,8 @@ extern const char *const kExpectedSamples[8];
 
 // Redirects std::cout into a string while it lives (the demo writes its lines
 // through std::cout only).
-class CoutCapture {
+class CoutCapture
+{
 public:
     CoutCapture() : old_(std::cout.rdbuf(buffer_.rdbuf())) {}
     ~CoutCapture() { std::cout.rdbuf(old_); }
@@ -65,7 +66,10 @@ inline void whenModal(std::function<void(QWidget *)> action)
     timer->start();
 }
 
-inline std::string utf8(const QString &s) { return s.toStdString(); }
+inline std::string utf8(const QString &s)
+{
+    return s.toStdString();
+}
 
 // GBK bytes of a UTF-8 text, by Qt's GBK table (not the locale setting).
 inline std::string gbk(const std::string &utf8Text)

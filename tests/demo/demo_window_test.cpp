@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -23,7 +24,6 @@
 #include <QTest>
 #include <QToolBar>
 #include <QTranslator>
-#include <gtest/gtest.h>
 
 #include "demo_test_util.h"
 #include "demostate.h"
@@ -31,8 +31,8 @@
 
 using demotest::chooseFile;
 using demotest::CoutCapture;
-using demotest::kExpectedSamples;
 using demotest::gbk;
+using demotest::kExpectedSamples;
 using demotest::namesListed;
 using demotest::pngBytes;
 using demotest::typeFileName;
@@ -75,11 +75,12 @@ const Row kTable[] = {
      nullptr},
 };
 
-const char *const kItems[8] = {"初始化", "车辆入场", "离场前", "离场后",
+const char *const kItems[8] = {"初始化",   "车辆入场", "离场前",   "离场后",
                                "订单查询", "附件上传", "订单补缴", "免费车辆"};
 
 // A catalogue that translates nothing but notes every lookup.
-class RecordingTranslator : public QTranslator {
+class RecordingTranslator : public QTranslator
+{
 public:
     struct Lookup {
         std::string context, source, comment;
@@ -135,8 +136,7 @@ TEST(DemoWindow, MatchesTheWidgetTable)
         if (o->isWidgetType())
             created.push_back(o->objectName().toStdString());
     std::vector<std::string> expectedOrder;
-    for (const Row &row : kTable)
-        expectedOrder.push_back(row.name);
+    for (const Row &row : kTable) expectedOrder.push_back(row.name);
     EXPECT_EQ(created, expectedOrder);
 
     for (const Row &row : kTable) {
@@ -177,9 +177,9 @@ TEST(DemoWindow, MatchesTheWidgetTable)
     EXPECT_TRUE(child<QLabel>(window, "imgLabel")->pixmap(Qt::ReturnByValue).isNull());
 
     // Tab order among the six widgets that take focus.
-    const std::vector<std::string> tabbable = {"typeComboBox",  "requestPlainTextEdit",
+    const std::vector<std::string> tabbable = {"typeComboBox",          "requestPlainTextEdit",
                                                "responsePlainTextEdit", "fileButton",
-                                               "cancelButton",  "submitButton"};
+                                               "cancelButton",          "submitButton"};
     std::vector<std::string> chain;
     QWidget *w = combo;
     do {
@@ -199,9 +199,9 @@ TEST(DemoWindow, MatchesTheWidgetTable)
         EXPECT_EQ(m.access(), QMetaMethod::Private);
         own.push_back(m.methodSignature().toStdString());
     }
-    EXPECT_EQ(own, (std::vector<std::string>{"on_typeComboBox_activated(int)",
-                                             "on_fileButton_clicked()",
-                                             "on_submitButton_clicked()"}));
+    EXPECT_EQ(own,
+              (std::vector<std::string>{"on_typeComboBox_activated(int)", "on_fileButton_clicked()",
+                                        "on_submitButton_clicked()"}));
     EXPECT_EQ(meta->propertyCount(), meta->propertyOffset());
 
     // Nothing is laid out: a resize moves no widget; cancel does nothing.
@@ -231,11 +231,21 @@ TEST(DemoWindow, LooksEveryTextUpInTheWindowsContext)
         seen.emplace_back(l.source, l.comment);
     }
     const std::vector<std::pair<std::string, std::string>> expected = {
-        {"初始化", "init"},   {"车辆入场", "in"},        {"离场前", "out"},
-        {"离场后", "leave"},  {"订单查询", "orderQuery"}, {"附件上传", ""},
-        {"订单补缴", ""},     {"免费车辆", ""},          {"请求参数:", ""},
-        {"返回值:", ""},      {"取消", ""},              {"确定", ""},
-        {"选择图片", ""},     {"数据接口:", ""},         {kExpectedSamples[0], ""},
+        {"初始化", "init"},
+        {"车辆入场", "in"},
+        {"离场前", "out"},
+        {"离场后", "leave"},
+        {"订单查询", "orderQuery"},
+        {"附件上传", ""},
+        {"订单补缴", ""},
+        {"免费车辆", ""},
+        {"请求参数:", ""},
+        {"返回值:", ""},
+        {"取消", ""},
+        {"确定", ""},
+        {"选择图片", ""},
+        {"数据接口:", ""},
+        {kExpectedSamples[0], ""},
     };
     EXPECT_EQ(seen, expected);
 }
@@ -404,8 +414,8 @@ TEST(DemoWindow, ImageNamedInUtf8OnDiskIsListedChosenAndLogged)
         << utf8(listed.join(QStringLiteral(" | ")));
     EXPECT_EQ(utf8(refusal), "");
     EXPECT_EQ(demoState.imagePath, path);
-    EXPECT_EQ(out.text(), "image filename is :" + path + "\nimage path is :" +
-                              utf8(QDir(dir.path()).absolutePath()) + "\n");
+    EXPECT_EQ(out.text(), "image filename is :" + path +
+                              "\nimage path is :" + utf8(QDir(dir.path()).absolutePath()) + "\n");
     const QImage shown = child<QLabel>(window, "imgLabel")->pixmap(Qt::ReturnByValue).toImage();
     ASSERT_EQ(shown.size(), QSize(341, 151));
     EXPECT_TRUE((shown.pixel(0, 75) & 0xFFFFFF) == 0x0000FF);
@@ -426,13 +436,14 @@ TEST(DemoSubmit, InvalidJsonIsReportedAndTheCallStillMade)
     // init with every field empty: the library's refusal of the first argument.
     const std::string refusal = "{\"code\":\"1000\",\"msg\":\"参数异常!未知的厂商编号!\"}";
     EXPECT_EQ(utf8(response->toPlainText()), refusal);
-    EXPECT_EQ(out.text(),
-              " ================= start request =================== \n"
-              " request data:  {\"manufacturer\":\"1\",\n\n"
-              " json addrqwqw \n"
-              " request init() \n"
-              " responseData : " + gbk(refusal) + "\n"
-              " ================= end request =================== \n");
+    EXPECT_EQ(out.text(), " ================= start request =================== \n"
+                          " request data:  {\"manufacturer\":\"1\",\n\n"
+                          " json addrqwqw \n"
+                          " request init() \n"
+                          " responseData : " +
+                              gbk(refusal) +
+                              "\n"
+                              " ================= end request =================== \n");
 
     // An empty editor is invalid JSON as well.
     request->clear();
@@ -468,7 +479,5 @@ TEST(DemoSubmit, UploadWithoutImageShowsTheDemosOwnText)
     const std::string own = "{\"code\":\"1001\",\"msg\":\"请选择车辆附件!\"}";
     EXPECT_EQ(utf8(response->toPlainText()), own);
     // Written as its bytes in the local 8-bit encoding, like the library's texts.
-    EXPECT_NE(out.text().find(" responseData : " +
-                              gbk(own) + "\n"),
-              std::string::npos);
+    EXPECT_NE(out.text().find(" responseData : " + gbk(own) + "\n"), std::string::npos);
 }

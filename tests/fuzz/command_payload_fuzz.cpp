@@ -42,9 +42,8 @@ public:
         seen(parkCode + sysCode + channel + scanNumber, carNumber);
     }
     void noticeOfPaymentResult(std::string orderId, std::string carNumber, int payStatus,
-                               int payAmount, int duration, std::string inTime,
-                               std::string outTime, std::string payTime, int payMethod,
-                               std::string parkCode) override {
+                               int payAmount, int duration, std::string inTime, std::string outTime,
+                               std::string payTime, int payMethod, std::string parkCode) override {
         seen(orderId + inTime + outTime + payTime + parkCode +
                  std::to_string(payStatus + 0LL + payAmount + duration + payMethod),
              carNumber);
@@ -68,8 +67,8 @@ RecordingCommands* g_object = nullptr;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::silenceStdout();
-    g_client = new zolvo_sdk::MqttCommandClient("tcp://127.0.0.1:9", "", "", "fuzz", "fuzz", 0,
-                                                100, 1, 60, 1, 0, "");
+    g_client = new zolvo_sdk::MqttCommandClient("tcp://127.0.0.1:9", "", "", "fuzz", "fuzz", 0, 100,
+                                                1, 60, 1, 0, "");
     g_object = new RecordingCommands();
     // Both registrations at once: the function first, then the object.
     g_client->holdBothForTesting(&recordFunction, g_object);

@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(sameSettings(again, settings));
     }
     // A success needs the code "0000", which an empty or non-JSON text cannot hold.
-    if (outcome == ReplyOutcome::kSuccess) FUZZ_CHECK(cut.find('0') != std::string::npos ||
-                                                      cut.find('\\') != std::string::npos);
+    if (outcome == ReplyOutcome::kSuccess)
+        FUZZ_CHECK(cut.find('0') != std::string::npos || cut.find('\\') != std::string::npos);
     return 0;
 }

@@ -108,14 +108,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const int type = typeCode(in);
             texts.insert(texts.end(), {car, inTime, order, scan});
             result = ZOLVOSDK::entry(car, inTime, order, file, type, scan);
-            e = {"/api/car/enter.do", Op::Multipart, true,
+            e = {"/api/car/enter.do",
+                 Op::Multipart,
+                 true,
                  atLeast(car, 7) && atLeast(inTime, 14) && present(order) &&
                      (type != 2 || present(scan)),
                  {{"carNumber", car}},
                  file};
             if (type != 0) e.pairs.push_back({"entryType", dec(type)});
-            e.pairs.insert(e.pairs.end(), {{"inChannel", sys}, {"inTime", inTime},
-                                           {"orderId", order}, {"parkCode", park}});
+            e.pairs.insert(
+                e.pairs.end(),
+                {{"inChannel", sys}, {"inTime", inTime}, {"orderId", order}, {"parkCode", park}});
             if (type == 2) e.pairs.push_back({"scanNumber", scan});
             e.pairs.push_back({"sysCode", sys});
             break;
@@ -128,9 +131,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const int type = typeCode(in);
             const int32_t d32 = static_cast<int32_t>(duration);
             texts.insert(texts.end(), {car, outTime, order, scan});
-            result = ZOLVOSDK::leave(car, outTime, order, static_cast<long>(duration), amount,
-                                     file, type, scan);
-            e = {"/api/car/out.do", Op::Multipart, true,
+            result = ZOLVOSDK::leave(car, outTime, order, static_cast<long>(duration), amount, file,
+                                     type, scan);
+            e = {"/api/car/out.do",
+                 Op::Multipart,
+                 true,
                  atLeast(car, 7) && atLeast(outTime, 14) && present(order) && d32 != 0 &&
                      amount >= 1 && (type != 2 || present(scan)),
                  {{"carNumber", car},
@@ -149,7 +154,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::string order = text(in), car = text(in), finishTime = text(in);
             texts.insert(texts.end(), {order, car, finishTime});
             result = ZOLVOSDK::finish(order, car, finishTime);
-            e = {"/api/car/leave.do", Op::Form, false,
+            e = {"/api/car/leave.do",
+                 Op::Form,
+                 false,
                  atLeast(car, 7) && atLeast(finishTime, 14) && present(order),
                  {{"carNumber", car},
                   {"finishTime", finishTime},
@@ -163,9 +170,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const bool delFlag = in.ConsumeBool();
             texts.insert(texts.end(), {car, start, end, remarks});
             result = ZOLVOSDK::freeCar(car, start, end, remarks, delFlag);
-            e = {"/api/free/car/push.do", Op::Form, true,
-                 atLeast(car, 7) && atLeast(start, 14) && remarks.size() <= 200 &&
-                     atLeast(end, 14),
+            e = {"/api/free/car/push.do",
+                 Op::Form,
+                 true,
+                 atLeast(car, 7) && atLeast(start, 14) && remarks.size() <= 200 && atLeast(end, 14),
                  {{"carNumber", car},
                   {"channel", lane},
                   {"delFlag", delFlag ? "1" : "0"},
@@ -181,26 +189,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case 6: {
             const bool scanning = which == 6;
             std::string scan = scanning ? text(in) : std::string();
-            std::string order = text(in), car = text(in), inTime = text(in),
-                        inChannel = text(in), outTime = text(in), outChannel = text(in);
+            std::string order = text(in), car = text(in), inTime = text(in), inChannel = text(in),
+                        outTime = text(in), outChannel = text(in);
             const int64_t duration = in.ConsumeIntegral<int64_t>();
             const int amount = in.ConsumeIntegral<int>();
             const int32_t d32 = static_cast<int32_t>(duration);
             texts.insert(texts.end(), {scan, order, car, inTime, inChannel, outTime, outChannel});
             const bool common = present(order) && atLeast(car, 7) && present(inTime) &&
-                                present(inChannel) && present(outTime) &&
-                                present(outChannel) && amount >= 1;
-            e.pairs = {{"carNumber", car},        {"duration", dec(d32)},
-                       {"inChannel", inChannel},  {"inTime", inTime},
-                       {"orderAmount", dec(amount)}, {"orderId", order},
-                       {"outChannel", lane},      {"outTime", outTime},
-                       {"parkCode", park}};
+                                present(inChannel) && present(outTime) && present(outChannel) &&
+                                amount >= 1;
+            e.pairs = {{"carNumber", car},   {"duration", dec(d32)},       {"inChannel", inChannel},
+                       {"inTime", inTime},   {"orderAmount", dec(amount)}, {"orderId", order},
+                       {"outChannel", lane}, {"outTime", outTime},         {"parkCode", park}};
             e.operation = Op::Form;
             e.toUtf8 = true;
             if (scanning) {
                 result = ZOLVOSDK::scanningOrder(scan, order, car, inTime, inChannel, outTime,
-                                                 outChannel, static_cast<long>(duration),
-                                                 amount);
+                                                 outChannel, static_cast<long>(duration), amount);
                 e.path = "/api/qr/order/receive.do";
                 e.passes = present(scan) && common && d32 != 0;
                 e.pairs.push_back({"scanNumner", scan});
@@ -217,8 +222,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::string order = text(in);
             texts.push_back(order);
             result = ZOLVOSDK::queryOrder(order);
-            e = {"/api/order/query.do", Op::Form, false, present(order),
-                 {{"orderId", order}, {"parkCode", park}}, ""};
+            e = {"/api/order/query.do",
+                 Op::Form,
+                 false,
+                 present(order),
+                 {{"orderId", order}, {"parkCode", park}},
+                 ""};
             break;
         }
         case 7: {
@@ -227,9 +236,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const int amount = in.ConsumeIntegral<int>();
             const int32_t d32 = static_cast<int32_t>(duration);
             texts.insert(texts.end(), {car, start, end, order});
-            result = ZOLVOSDK::suppOrder(car, start, end, order, static_cast<long>(duration),
-                                         amount);
-            e = {"/api/order/supp.do", Op::Form, true,
+            result =
+                ZOLVOSDK::suppOrder(car, start, end, order, static_cast<long>(duration), amount);
+            e = {"/api/order/supp.do",
+                 Op::Form,
+                 true,
                  atLeast(car, 7) && atLeast(start, 14) && atLeast(end, 14) && present(order) &&
                      d32 != 0 && amount >= 1,
                  {{"carNumber", car},
@@ -248,7 +259,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::string order = text(in), file = text(in), attType = text(in);
             texts.insert(texts.end(), {order, attType});
             result = ZOLVOSDK::uploadFile(order, file, attType);
-            e = {"/api/file/upload.do", Op::Upload, false,
+            e = {"/api/file/upload.do",
+                 Op::Upload,
+                 false,
                  present(order) && present(file) && present(attType),
                  {{"attType", attType}, {"orderId", order}, {"parkCode", park}},
                  file};
@@ -289,8 +302,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool keyGiven = false;
     for (const std::string& t : texts) {
         keyGiven = keyGiven || t.find(kKey) != std::string::npos ||
-                   t.find(keyUtf8) != std::string::npos ||
-                   t.find("&key=") != std::string::npos || t.find("key=") == 0;
+                   t.find(keyUtf8) != std::string::npos || t.find("&key=") != std::string::npos ||
+                   t.find("key=") == 0;
     }
     if (!keyGiven) {
         FUZZ_CHECK(body.find(kKey) == std::string::npos);

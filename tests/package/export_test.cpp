@@ -53,7 +53,9 @@ std::vector<Symbol> definedDynamicSymbols() {
     return out;
 }
 
-bool startsWith(const std::string& s, const std::string& p) { return s.compare(0, p.size(), p) == 0; }
+bool startsWith(const std::string& s, const std::string& p) {
+    return s.compare(0, p.size(), p) == 0;
+}
 
 bool isExportedClass(const std::string& name) {
     for (const char* cls : {"zolvo_sdk::ZOLVOSDK", "zolvo_sdk::CommandInterface"}) {
@@ -82,8 +84,8 @@ bool isForeignTemplateCode(const Symbol& s) {
     for (const char* ns : {"St", "Sa", "Sb", "Ss", "Si", "So", "Sd", "9__gnu_cxx", "4Json"})
         if (startsWith(enc, ns)) foreign = true;
     if (!foreign) return false;
-    for (const char* ours : {"zolvo", "ZOLVO", "SdkConfig", "HttpClient", "Md5", "MqttCommandClient",
-                             "Util::"})
+    for (const char* ours :
+         {"zolvo", "ZOLVO", "SdkConfig", "HttpClient", "Md5", "MqttCommandClient", "Util::"})
         if (s.name.find(ours) != std::string::npos) return false;
     return true;
 }
@@ -99,7 +101,8 @@ TEST(Exports, OnlyTheTwoClassesOfOurs) {
             continue;
         }
         if (linker.count(s.mangled) || isForeignTemplateCode(s)) continue;
-        ADD_FAILURE() << "exported but not part of the interface: " << s.name << " (" << s.mangled << ")";
+        ADD_FAILURE() << "exported but not part of the interface: " << s.name << " (" << s.mangled
+                      << ")";
     }
     // The interface itself is there.
     auto has = [&](const std::string& prefix) {
@@ -108,20 +111,23 @@ TEST(Exports, OnlyTheTwoClassesOfOurs) {
         return false;
     };
     for (const char* needed :
-         {"zolvo_sdk::ZOLVOSDK::init(", "zolvo_sdk::ZOLVOSDK::unInit(", "zolvo_sdk::ZOLVOSDK::entry(",
-          "zolvo_sdk::ZOLVOSDK::leave(", "zolvo_sdk::ZOLVOSDK::finish(", "zolvo_sdk::ZOLVOSDK::freeCar(",
+         {"zolvo_sdk::ZOLVOSDK::init(", "zolvo_sdk::ZOLVOSDK::unInit(",
+          "zolvo_sdk::ZOLVOSDK::entry(", "zolvo_sdk::ZOLVOSDK::leave(",
+          "zolvo_sdk::ZOLVOSDK::finish(", "zolvo_sdk::ZOLVOSDK::freeCar(",
           "zolvo_sdk::ZOLVOSDK::pushOrder(", "zolvo_sdk::ZOLVOSDK::queryOrder(",
           "zolvo_sdk::ZOLVOSDK::scanningOrder(", "zolvo_sdk::ZOLVOSDK::suppOrder(",
           "zolvo_sdk::ZOLVOSDK::uploadFile(", "zolvo_sdk::ZOLVOSDK::setCallBackFun(",
           "zolvo_sdk::ZOLVOSDK::setCommandInterface(", "zolvo_sdk::ZOLVOSDK::~ZOLVOSDK(",
-          "zolvo_sdk::CommandInterface::CommandInterface(", "zolvo_sdk::CommandInterface::~CommandInterface(",
+          "zolvo_sdk::CommandInterface::CommandInterface(",
+          "zolvo_sdk::CommandInterface::~CommandInterface(",
           "vtable for zolvo_sdk::CommandInterface", "typeinfo for zolvo_sdk::CommandInterface"})
         EXPECT_TRUE(has(needed)) << "not exported: " << needed;
 }
 
 TEST(Exports, VersionedSoname) {
     std::string dynamic = run(std::string("objdump -p ") + ZOLVO_SDK_SO);
-    EXPECT_NE(dynamic.find(std::string("SONAME               ") + ZOLVO_SDK_SONAME), std::string::npos)
+    EXPECT_NE(dynamic.find(std::string("SONAME               ") + ZOLVO_SDK_SONAME),
+              std::string::npos)
         << dynamic;
     EXPECT_TRUE(startsWith(ZOLVO_SDK_SONAME, "libZOLVO_SDK.so."));
 }

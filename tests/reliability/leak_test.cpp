@@ -9,8 +9,8 @@
 #include "reliability_support.h"
 
 #if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#define ZOLVO_LEAK_CHECK 1
+#  include <sanitizer/lsan_interface.h>
+#  define ZOLVO_LEAK_CHECK 1
 #endif
 
 using namespace reltest;
@@ -68,7 +68,8 @@ TEST(Leak, HostRunningEveryFunctionLosesOnlyTheReplacedObject) {
     ASSERT_TRUE(succeeded(initAgainst(site.platform.baseUrl())));
     ASSERT_TRUE(rig::waitUntil([&] { return occurrences(out.text(), "sub topic: ") >= 2; }, 10s));
     ASSERT_TRUE(sender.publish(site.settings.topic, prePay("two")));
-    ASSERT_TRUE(rig::waitUntil([&] { return occurrences(out.text(), "receive Message") >= 4; }, 10s));
+    ASSERT_TRUE(
+        rig::waitUntil([&] { return occurrences(out.text(), "receive Message") >= 4; }, 10s));
     runEveryRequest(image);
     ZOLVOSDK::setCommandInterface(new Counted(census));
     { ZOLVOSDK teardown; }

@@ -139,9 +139,7 @@ TEST_F(Lifecycle, DestructorWhileACommandIsDispatched) {
         std::this_thread::sleep_for(300ms);
         object->release();
     });
-    {
-        ZOLVOSDK teardown;
-    }  // waits for the running call, which then ends the channel
+    { ZOLVOSDK teardown; }  // waits for the running call, which then ends the channel
     releaser.join();
     EXPECT_TRUE(Blocking::returned_);
     ASSERT_TRUE(rig::waitUntil([&] { return census.deletedCount() == 1; }, 5s));
@@ -209,14 +207,24 @@ private:
             const std::string id = "T" + std::to_string(t) + "-" + std::to_string(i);
             std::string result;
             switch ((i + t) % 6) {
-                case 0: result = ZOLVOSDK::queryOrder(id); break;
+                case 0:
+                    result = ZOLVOSDK::queryOrder(id);
+                    break;
                 case 1:
                     result = ZOLVOSDK::pushOrder(id, plate, in, "IN9", out, "OUT9", 3600, 500);
                     break;
-                case 2: result = ZOLVOSDK::entry(plate, in, id, image_, 0, ""); break;
-                case 3: result = ZOLVOSDK::freeCar(plate, in, out, "", i % 2 == 0); break;
-                case 4: result = ZOLVOSDK::suppOrder(plate, in, out, id, 3600, 500); break;
-                default: result = ZOLVOSDK::uploadFile(id, image_, "entry"); break;
+                case 2:
+                    result = ZOLVOSDK::entry(plate, in, id, image_, 0, "");
+                    break;
+                case 3:
+                    result = ZOLVOSDK::freeCar(plate, in, out, "", i % 2 == 0);
+                    break;
+                case 4:
+                    result = ZOLVOSDK::suppOrder(plate, in, out, id, 3600, 500);
+                    break;
+                default:
+                    result = ZOLVOSDK::uploadFile(id, image_, "entry");
+                    break;
             }
             if (succeeded(result)) {
                 ++answered_;
@@ -401,9 +409,7 @@ TEST_F(SettingsChange, TeardownWhileRequestsRun) {
     RequestThreads requests(image);
     ASSERT_TRUE(succeeded(site.init()));
     ASSERT_TRUE(platform.waitForRequests(20, 10s));
-    {
-        ZOLVOSDK teardown;
-    }
+    { ZOLVOSDK teardown; }
     const int refusedAtTeardown = requests.refused();
     // At most the requests in flight at the teardown (one per thread) still arrive.
     const size_t settled = platform.requestCount();

@@ -10,9 +10,9 @@
 #include <thread>
 
 #include "channel_control.h"
-#include "result_text.h"
 #include "endpoints_and_results.h"
 #include "reliability_support.h"
+#include "result_text.h"
 
 using namespace reltest;
 
@@ -78,10 +78,8 @@ TEST(Load, SixteenThreadsOfMixedRequestsWhileCommandsAreAnswered) {
                             const std::string& carNumber) {
         const std::string reply = ZOLVOSDK::pushOrder(orderId, carNumber, "20240101120000", "IN1",
                                                       "20240101130000", "OUT1", 3600, 500);
-        if (answers(reply, "/api/order/receive.do", "orderId", orderId))
-            ++answeredRight;
-        else
-            ++answeredWrong;
+        if (answers(reply, "/api/order/receive.do", "orderId", orderId)) ++answeredRight;
+        else ++answeredWrong;
     };
     ZOLVOSDK::setCommandInterface(object);
     ASSERT_TRUE(succeeded(initAgainst(site.platform.baseUrl())));
@@ -117,12 +115,9 @@ TEST(Load, SixteenThreadsOfMixedRequestsWhileCommandsAreAnswered) {
             std::this_thread::sleep_for(t * 3ms);  // a ramp rather than one burst
             std::string reply;
             for (int n = 0; n < kRequestsPerThread; ++n) {
-                if (request(t, n, file, reply))
-                    ++right;
-                else if (reply == connectionError || reply == uploadFailed)
-                    ++failed;
-                else
-                    wrong[t].push_back(std::to_string(n) + ": " + reply);
+                if (request(t, n, file, reply)) ++right;
+                else if (reply == connectionError || reply == uploadFailed) ++failed;
+                else wrong[t].push_back(std::to_string(n) + ": " + reply);
             }
         });
     }

@@ -7,10 +7,10 @@
 #include <future>
 #include <memory>
 
-#include "result_text.h"
 #include "endpoints_and_results.h"
 #include "raw_server.h"
 #include "reliability_support.h"
+#include "result_text.h"
 
 using namespace reltest;
 namespace z = zolvo_sdk;
@@ -35,7 +35,9 @@ std::future<Timed> timed(F call) {
     });
 }
 
-std::string connectionError() { return z::resultText(z::code::kArgument, z::msg::kConnectionError); }
+std::string connectionError() {
+    return z::resultText(z::code::kArgument, z::msg::kConnectionError);
+}
 
 class PlatformFault : public ::testing::Test {
 protected:
@@ -92,7 +94,8 @@ TEST_F(PlatformFault, SlowPlatformIsLeftAtTheTimeOuts) {
     rig::Reply slow;
     slow.body = R"({"code":"0000"})";
     slow.delayMs = 9000;
-    for (const char* path : {z::endpoint::kOrderQuery, z::endpoint::kEnter, z::endpoint::kFileUpload})
+    for (const char* path :
+         {z::endpoint::kOrderQuery, z::endpoint::kEnter, z::endpoint::kFileUpload})
         platform.setReply(path, slow);
 
     Three t = callEachTransport("slow");
@@ -140,7 +143,8 @@ TEST_F(PlatformFault, ErrorStatusEmptyBodyAndRedirectLoop) {
     loop.status = 307;
     loop.body = "again";
     loop.contentType = "text/plain";
-    for (const char* path : {z::endpoint::kOrderQuery, z::endpoint::kEnter, z::endpoint::kFileUpload}) {
+    for (const char* path :
+         {z::endpoint::kOrderQuery, z::endpoint::kEnter, z::endpoint::kFileUpload}) {
         loop.location = platform.baseUrl() + path;
         platform.setReply(path, loop);
     }
@@ -174,7 +178,8 @@ TEST_F(PlatformFault, FiftyMegabyteBodyComesBackWhole) {
     ASSERT_TRUE(succeeded(initAgainst(platform.baseUrl())));
     rig::Reply huge;
     huge.body = "{\"code\":\"0000\",\"pad\":\"" + std::string(50u << 20, 'x') + "\"}";
-    for (const char* path : {z::endpoint::kOrderQuery, z::endpoint::kEnter, z::endpoint::kFileUpload})
+    for (const char* path :
+         {z::endpoint::kOrderQuery, z::endpoint::kEnter, z::endpoint::kFileUpload})
         platform.setReply(path, huge);
     Three t = callEachTransport("huge");
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -185,7 +190,8 @@ TEST_F(PlatformFault, FiftyMegabyteBodyComesBackWhole) {
     };
     EXPECT_TRUE(wholeOrInTime(t.form, connectionError(), 3s)) << t.form.reply.size();
     EXPECT_TRUE(wholeOrInTime(t.multipart, connectionError(), 5s)) << t.multipart.reply.size();
-    EXPECT_TRUE(wholeOrInTime(t.upload, z::resultText(z::code::kArgument, z::msg::kUploadFailed), 5s))
+    EXPECT_TRUE(
+        wholeOrInTime(t.upload, z::resultText(z::code::kArgument, z::msg::kUploadFailed), 5s))
         << t.upload.reply.size();
 #else
     EXPECT_TRUE(t.form.reply == huge.body) << t.form.reply.size();

@@ -6,10 +6,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <strings.h>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
-#include <strings.h>
 
 namespace reltest {
 
@@ -95,7 +95,8 @@ void TruncatingServer::answer(int fd) {
     if (headEnd == std::string::npos) return;
     const std::string head = data.substr(0, headEnd + 2);
     const size_t firstSpace = head.find(' ');
-    const std::string target = head.substr(firstSpace + 1, head.find(' ', firstSpace + 1) - firstSpace - 1);
+    const std::string target =
+        head.substr(firstSpace + 1, head.find(' ', firstSpace + 1) - firstSpace - 1);
     if (strcasecmp(headerValue(head, "Expect").c_str(), "100-continue") == 0)
         sendAll(fd, "HTTP/1.1 100 Continue\r\n\r\n");
     const size_t length = std::strtoull(headerValue(head, "Content-Length").c_str(), nullptr, 10);
@@ -108,8 +109,8 @@ void TruncatingServer::answer(int fd) {
     }
     if (target == "/api/client/init.do") {
         sendAll(fd, "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n"
-                    "Content-Length: " + std::to_string(initReply_.size()) + "\r\n\r\n" +
-                        initReply_);
+                    "Content-Length: " +
+                        std::to_string(initReply_.size()) + "\r\n\r\n" + initReply_);
         return;
     }
     ++truncated_;

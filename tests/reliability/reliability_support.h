@@ -64,17 +64,18 @@ struct InitSettings {
 
 inline std::string initReply(const InitSettings& s) {
     static std::atomic<int> n{0};
-    const std::string clientId =
-        s.clientId.empty() ? "rel-" + std::to_string(getpid()) + "-" + std::to_string(++n)
-                           : s.clientId;
+    const std::string clientId = s.clientId.empty()
+                                     ? "rel-" + std::to_string(getpid()) + "-" + std::to_string(++n)
+                                     : s.clientId;
     return "{\"code\":\"0000\",\"msg\":\"ok\",\"data\":{\"prepaymentType\":1,"
-           "\"mqttAddress\":\"" + jsonText(s.uri) + "\",\"mqttUsername\":\"" +
-           jsonText(s.username) + "\",\"mqttPassword\":\"" + jsonText(s.password) +
-           "\",\"mqttClientId\":\"" + jsonText(clientId) + "\",\"mqttTopic\":\"" +
-           jsonText(s.topic) + "\",\"mqttQos\":1,\"mqttTimeout\":" +
-           std::to_string(s.receiveTimeoutMs) +
+           "\"mqttAddress\":\"" +
+           jsonText(s.uri) + "\",\"mqttUsername\":\"" + jsonText(s.username) +
+           "\",\"mqttPassword\":\"" + jsonText(s.password) + "\",\"mqttClientId\":\"" +
+           jsonText(clientId) + "\",\"mqttTopic\":\"" + jsonText(s.topic) +
+           "\",\"mqttQos\":1,\"mqttTimeout\":" + std::to_string(s.receiveTimeoutMs) +
            ",\"mqttConnectTimeout\":3,\"mqttKeepAliveInterval\":20,\"mqttCleanSession\":1,"
-           "\"useSslTls\":0,\"sslTlsVersion\":\"" + jsonText(s.sslTlsVersion) + "\"}}";
+           "\"useSslTls\":0,\"sslTlsVersion\":\"" +
+           jsonText(s.sslTlsVersion) + "\"}}";
 }
 
 inline void ignorePayload(const char*) {}
@@ -89,13 +90,12 @@ inline std::string initAgainst(const std::string& url) {
 
 inline std::string uniqueTopic(const char* what) {
     static std::atomic<int> n{0};
-    return std::string("rel/") + what + "/" + std::to_string(getpid()) + "-" +
-           std::to_string(++n);
+    return std::string("rel/") + what + "/" + std::to_string(getpid()) + "-" + std::to_string(++n);
 }
 
 inline std::string prePay(const std::string& orderId, const std::string& carNumber = "") {
-    return "{\"command\":\"prePay\",\"orderId\":\"" + orderId + "\",\"carNumber\":\"" +
-           carNumber + "\",\"parkCode\":\"" + kParkCode + "\"}";
+    return "{\"command\":\"prePay\",\"orderId\":\"" + orderId + "\",\"carNumber\":\"" + carNumber +
+           "\",\"parkCode\":\"" + kParkCode + "\"}";
 }
 
 inline std::string formValue(const rig::RecordedRequest& request, const std::string& key) {
@@ -133,7 +133,8 @@ public:
             auto tail = [](const std::string& t) {
                 return t.size() > 6000 ? "…" + t.substr(t.size() - 6000) : t;
             };
-            std::cerr << "---- captured stdout\n" << tail(outText) << "\n---- captured stderr\n"
+            std::cerr << "---- captured stdout\n"
+                      << tail(outText) << "\n---- captured stderr\n"
                       << tail(errText) << std::endl;
         }
         if (!notes_.empty()) std::cerr << notes_ << std::flush;

@@ -58,7 +58,7 @@ TEST(SecurityKey, MerchantKeyNeverGoesOverTheWire) {
     ASSERT_TRUE(site.console.out().waitFor("sub topic: ", 10s));
     everyFunction("粤B12345-" + kTime, image);
     everyFunction("粤B12345-" + kTime, "");
-    everyFunction("", image);  // refusals
+    everyFunction("", image);                                           // refusals
     ZOLVOSDK::init("M", "P", "S", "C", kKey, site.platform.baseUrl());  // refused: already done
     ZOLVOSDK::unInit();
     ASSERT_TRUE(succeeded(initAgainst(site.platform.baseUrl())));
@@ -83,8 +83,8 @@ TEST(SecurityKey, MerchantKeyNeverGoesOverTheWire) {
 // ASCII, the form's separators, percent signs and GBK pairs, so that many
 // lengths end inside a two-byte character.
 std::string filler(size_t length) {
-    static const std::string pattern = "A&=%" + rig::utf8ToGbk("粤") + "9 +\x80" +
-                                       rig::utf8ToGbk("车牌") + "\xff";
+    static const std::string pattern =
+        "A&=%" + rig::utf8ToGbk("粤") + "9 +\x80" + rig::utf8ToGbk("车牌") + "\xff";
     std::string s;
     s.reserve(length);
     while (s.size() < length) s += pattern;
@@ -96,8 +96,8 @@ TEST_F(Security, EveryLengthUpTo64KiBThroughEveryFunction) {
     Console console;
     std::vector<size_t> lengths;
     for (size_t n = 0; n <= 300; ++n) lengths.push_back(n);
-    for (size_t n : {511u, 512u, 1023u, 1024u, 1025u, 4095u, 4096u, 8191u, 16384u, 32767u,
-                     65535u, 65536u})
+    for (size_t n :
+         {511u, 512u, 1023u, 1024u, 1025u, 4095u, 4096u, 8191u, 16384u, 32767u, 65535u, 65536u})
         lengths.push_back(n);
     size_t calls = 0;
     for (size_t n : lengths) {
@@ -108,7 +108,8 @@ TEST_F(Security, EveryLengthUpTo64KiBThroughEveryFunction) {
         }
         // Long image paths: refused locally, nothing opened that was not named.
         if (n > 300) {
-            for (const std::string& result : everyFunction("粤B12345" + kTime, dir.path() + "/" + text))
+            for (const std::string& result :
+                 everyFunction("粤B12345" + kTime, dir.path() + "/" + text))
                 ASSERT_TRUE(wellFormed(result)) << "path length " << n;
         }
     }

@@ -61,81 +61,104 @@ const std::string O = "201808310001";
 
 TEST_F(RequestTest, ArgumentTestsRunInTableOrderWithTheirTexts) {
     const std::string p = gbk(P);
-    climb("entry", {
-        {[] { return ZOLVOSDK::entry("", "", "", "", 2, ""); }, "参数异常!未知的车牌号!"},
-        {[&] { return ZOLVOSDK::entry(p, "", "", "", 2, ""); }, "参数异常!未知的入场时间!"},
-        {[&] { return ZOLVOSDK::entry(p, T1, "", "", 2, ""); }, "参数异常!未知的订单号!"},
-        {[&] { return ZOLVOSDK::entry(p, T1, O, "", 2, ""); }, "参数异常!扫描编号不能为空!"},
-    });
-    climb("leave", {
-        {[] { return ZOLVOSDK::leave("", "", "", 0, 0, "", 2, ""); }, "参数异常!未知的车牌号!"},
-        {[&] { return ZOLVOSDK::leave(p, "", "", 0, 0, "", 2, ""); }, "参数异常!未知的出场时间!"},
-        {[&] { return ZOLVOSDK::leave(p, T2, "", 0, 0, "", 2, ""); }, "参数异常!未知的订单号!"},
-        {[&] { return ZOLVOSDK::leave(p, T2, O, 0, 0, "", 2, ""); }, "参数异常!未知的停车时长!"},
-        {[&] { return ZOLVOSDK::leave(p, T2, O, 60, 0, "", 2, ""); }, "参数异常!未知的金额!"},
-        {[&] { return ZOLVOSDK::leave(p, T2, O, 60, 1, "", 2, ""); }, "参数异常!扫描编号不能为空!"},
-    });
+    climb("entry",
+          {
+              {[] { return ZOLVOSDK::entry("", "", "", "", 2, ""); }, "参数异常!未知的车牌号!"},
+              {[&] { return ZOLVOSDK::entry(p, "", "", "", 2, ""); }, "参数异常!未知的入场时间!"},
+              {[&] { return ZOLVOSDK::entry(p, T1, "", "", 2, ""); }, "参数异常!未知的订单号!"},
+              {[&] { return ZOLVOSDK::entry(p, T1, O, "", 2, ""); }, "参数异常!扫描编号不能为空!"},
+          });
+    climb(
+        "leave",
+        {
+            {[] { return ZOLVOSDK::leave("", "", "", 0, 0, "", 2, ""); }, "参数异常!未知的车牌号!"},
+            {[&] { return ZOLVOSDK::leave(p, "", "", 0, 0, "", 2, ""); },
+             "参数异常!未知的出场时间!"},
+            {[&] { return ZOLVOSDK::leave(p, T2, "", 0, 0, "", 2, ""); }, "参数异常!未知的订单号!"},
+            {[&] { return ZOLVOSDK::leave(p, T2, O, 0, 0, "", 2, ""); },
+             "参数异常!未知的停车时长!"},
+            {[&] { return ZOLVOSDK::leave(p, T2, O, 60, 0, "", 2, ""); }, "参数异常!未知的金额!"},
+            {[&] { return ZOLVOSDK::leave(p, T2, O, 60, 1, "", 2, ""); },
+             "参数异常!扫描编号不能为空!"},
+        });
     // The plate is tested first although the order id is the first parameter.
-    climb("finish", {
-        {[] { return ZOLVOSDK::finish("", "", ""); }, "参数异常!未知的车牌号!"},
-        {[&] { return ZOLVOSDK::finish("", p, ""); }, "参数异常!未知的订单结束时间!"},
-        {[&] { return ZOLVOSDK::finish("", p, T2); }, "参数异常!未知的订单号!"},
-    });
+    climb("finish",
+          {
+              {[] { return ZOLVOSDK::finish("", "", ""); }, "参数异常!未知的车牌号!"},
+              {[&] { return ZOLVOSDK::finish("", p, ""); }, "参数异常!未知的订单结束时间!"},
+              {[&] { return ZOLVOSDK::finish("", p, T2); }, "参数异常!未知的订单号!"},
+          });
     const std::string longRemark(201, 'r');
-    climb("freeCar", {
-        {[&] { return ZOLVOSDK::freeCar("", "", "", longRemark, false); }, "参数异常!未知的车牌号!"},
-        {[&] { return ZOLVOSDK::freeCar(p, "", "", longRemark, false); },
-         "参数异常!未知的补缴计费开始时间!"},
-        // The remark is tested before the end time.
-        {[&] { return ZOLVOSDK::freeCar(p, T1, "2018083113305", longRemark, false); },
-         "参数异常!补缴备注字符不能超过200长度!"},
-        {[&] { return ZOLVOSDK::freeCar(p, T1, "2018083113305", "", false); },
-         "参数异常!未知的补缴计费结束时间!"},
-    });
+    climb("freeCar",
+          {
+              {[&] { return ZOLVOSDK::freeCar("", "", "", longRemark, false); },
+               "参数异常!未知的车牌号!"},
+              {[&] { return ZOLVOSDK::freeCar(p, "", "", longRemark, false); },
+               "参数异常!未知的补缴计费开始时间!"},
+              // The remark is tested before the end time.
+              {[&] { return ZOLVOSDK::freeCar(p, T1, "2018083113305", longRemark, false); },
+               "参数异常!补缴备注字符不能超过200长度!"},
+              {[&] { return ZOLVOSDK::freeCar(p, T1, "2018083113305", "", false); },
+               "参数异常!未知的补缴计费结束时间!"},
+          });
     const std::string serial = "参数异常!未知的订单号流水号，长度在8-32位!";
-    climb("pushOrder", {
-        {[] { return ZOLVOSDK::pushOrder("", "abc", "", "", "", "", 0, 0); }, serial},
-        {[] { return ZOLVOSDK::pushOrder(O, "abc", "", "", "", "", 0, 0); }, "参数异常!未知的车牌号!"},
-        {[&] { return ZOLVOSDK::pushOrder(O, p, "", "", "", "", 0, 0); }, "参数异常!未知的入场时间!"},
-        {[&] { return ZOLVOSDK::pushOrder(O, p, "1", "", "", "", 0, 0); }, "参数异常!未知的入场通道!"},
-        {[&] { return ZOLVOSDK::pushOrder(O, p, "1", "1", "", "", 0, 0); }, "参数异常!未知的出场时间!"},
-        {[&] { return ZOLVOSDK::pushOrder(O, p, "1", "1", "1", "", 0, 0); }, "参数异常!未知的出场通道!"},
-        {[&] { return ZOLVOSDK::pushOrder(O, p, "1", "1", "1", "1", 0, 0); }, "参数异常!未知的停车时长!"},
-        {[&] { return ZOLVOSDK::pushOrder(O, p, "1", "1", "1", "1", 1, 0); }, "参数异常!未知的金额!"},
-    });
+    climb("pushOrder",
+          {
+              {[] { return ZOLVOSDK::pushOrder("", "abc", "", "", "", "", 0, 0); }, serial},
+              {[] { return ZOLVOSDK::pushOrder(O, "abc", "", "", "", "", 0, 0); },
+               "参数异常!未知的车牌号!"},
+              {[&] { return ZOLVOSDK::pushOrder(O, p, "", "", "", "", 0, 0); },
+               "参数异常!未知的入场时间!"},
+              {[&] { return ZOLVOSDK::pushOrder(O, p, "1", "", "", "", 0, 0); },
+               "参数异常!未知的入场通道!"},
+              {[&] { return ZOLVOSDK::pushOrder(O, p, "1", "1", "", "", 0, 0); },
+               "参数异常!未知的出场时间!"},
+              {[&] { return ZOLVOSDK::pushOrder(O, p, "1", "1", "1", "", 0, 0); },
+               "参数异常!未知的出场通道!"},
+              {[&] { return ZOLVOSDK::pushOrder(O, p, "1", "1", "1", "1", 0, 0); },
+               "参数异常!未知的停车时长!"},
+              {[&] { return ZOLVOSDK::pushOrder(O, p, "1", "1", "1", "1", 1, 0); },
+               "参数异常!未知的金额!"},
+          });
     climb("queryOrder", {{[] { return ZOLVOSDK::queryOrder(""); }, "参数异常!未知的订单号!"}});
-    climb("scanningOrder", {
-        {[] { return ZOLVOSDK::scanningOrder("", "", "", "", "", "", "", 0, 0); },
-         "参数异常!请传入扫码编号!"},
-        {[] { return ZOLVOSDK::scanningOrder("S", "", "", "", "", "", "", 0, 0); }, serial},
-        {[] { return ZOLVOSDK::scanningOrder("S", O, "", "", "", "", "", 0, 0); },
-         "参数异常!未知的车牌号!"},
-        {[&] { return ZOLVOSDK::scanningOrder("S", O, p, "", "", "", "", 0, 0); },
-         "参数异常!未知的入场时间!"},
-        {[&] { return ZOLVOSDK::scanningOrder("S", O, p, "1", "", "", "", 0, 0); },
-         "参数异常!未知的入场通道!"},
-        {[&] { return ZOLVOSDK::scanningOrder("S", O, p, "1", "1", "", "", 0, 0); },
-         "参数异常!未知的出场时间!"},
-        {[&] { return ZOLVOSDK::scanningOrder("S", O, p, "1", "1", "1", "", 0, 0); },
-         "参数异常!未知的出场通道!"},
-        {[&] { return ZOLVOSDK::scanningOrder("S", O, p, "1", "1", "1", "1", 0, 0); },
-         "参数异常!未知的停车时长!"},
-        {[&] { return ZOLVOSDK::scanningOrder("S", O, p, "1", "1", "1", "1", -1, 0); },
-         "参数异常!未知的金额!"},
-    });
-    climb("suppOrder", {
-        {[] { return ZOLVOSDK::suppOrder("", "", "", "", 0, 0); }, "参数异常!未知的车牌号!"},
-        {[&] { return ZOLVOSDK::suppOrder(p, "", "", "", 0, 0); }, "参数异常!未知的补缴计费开始时间!"},
-        {[&] { return ZOLVOSDK::suppOrder(p, T1, "", "", 0, 0); }, "参数异常!未知的补缴计费结束时间!"},
-        {[&] { return ZOLVOSDK::suppOrder(p, T1, T2, "", 0, 0); }, "参数异常!未知的补缴订单流水号!"},
-        {[&] { return ZOLVOSDK::suppOrder(p, T1, T2, O, 0, 0); }, "参数异常!未知的停车时长!"},
-        {[&] { return ZOLVOSDK::suppOrder(p, T1, T2, O, -60, -1); }, "参数异常!未知的金额!"},
-    });
-    climb("uploadFile", {
-        {[] { return ZOLVOSDK::uploadFile("", "", ""); }, serial},
-        {[] { return ZOLVOSDK::uploadFile(O, "", ""); }, "上传的附件为空!"},
-        {[] { return ZOLVOSDK::uploadFile(O, "/nonexistent", ""); }, "附件类型为空!"},
-    });
+    climb("scanningOrder",
+          {
+              {[] { return ZOLVOSDK::scanningOrder("", "", "", "", "", "", "", 0, 0); },
+               "参数异常!请传入扫码编号!"},
+              {[] { return ZOLVOSDK::scanningOrder("S", "", "", "", "", "", "", 0, 0); }, serial},
+              {[] { return ZOLVOSDK::scanningOrder("S", O, "", "", "", "", "", 0, 0); },
+               "参数异常!未知的车牌号!"},
+              {[&] { return ZOLVOSDK::scanningOrder("S", O, p, "", "", "", "", 0, 0); },
+               "参数异常!未知的入场时间!"},
+              {[&] { return ZOLVOSDK::scanningOrder("S", O, p, "1", "", "", "", 0, 0); },
+               "参数异常!未知的入场通道!"},
+              {[&] { return ZOLVOSDK::scanningOrder("S", O, p, "1", "1", "", "", 0, 0); },
+               "参数异常!未知的出场时间!"},
+              {[&] { return ZOLVOSDK::scanningOrder("S", O, p, "1", "1", "1", "", 0, 0); },
+               "参数异常!未知的出场通道!"},
+              {[&] { return ZOLVOSDK::scanningOrder("S", O, p, "1", "1", "1", "1", 0, 0); },
+               "参数异常!未知的停车时长!"},
+              {[&] { return ZOLVOSDK::scanningOrder("S", O, p, "1", "1", "1", "1", -1, 0); },
+               "参数异常!未知的金额!"},
+          });
+    climb("suppOrder",
+          {
+              {[] { return ZOLVOSDK::suppOrder("", "", "", "", 0, 0); }, "参数异常!未知的车牌号!"},
+              {[&] { return ZOLVOSDK::suppOrder(p, "", "", "", 0, 0); },
+               "参数异常!未知的补缴计费开始时间!"},
+              {[&] { return ZOLVOSDK::suppOrder(p, T1, "", "", 0, 0); },
+               "参数异常!未知的补缴计费结束时间!"},
+              {[&] { return ZOLVOSDK::suppOrder(p, T1, T2, "", 0, 0); },
+               "参数异常!未知的补缴订单流水号!"},
+              {[&] { return ZOLVOSDK::suppOrder(p, T1, T2, O, 0, 0); }, "参数异常!未知的停车时长!"},
+              {[&] { return ZOLVOSDK::suppOrder(p, T1, T2, O, -60, -1); }, "参数异常!未知的金额!"},
+          });
+    climb("uploadFile",
+          {
+              {[] { return ZOLVOSDK::uploadFile("", "", ""); }, serial},
+              {[] { return ZOLVOSDK::uploadFile(O, "", ""); }, "上传的附件为空!"},
+              {[] { return ZOLVOSDK::uploadFile(O, "/nonexistent", ""); }, "附件类型为空!"},
+          });
     EXPECT_EQ(server.requestCount(), 0u) << "a refused call sent something";
 }
 

@@ -13,8 +13,8 @@ struct WireCase {
     const char* name;
     const char* path;
     bool multipart;
-    bool utf8;          // the form text goes out converted to UTF-8
-    const char* form;   // the expected form text before signing, readable (UTF-8) here
+    bool utf8;         // the form text goes out converted to UTF-8
+    const char* form;  // the expected form text before signing, readable (UTF-8) here
     std::function<std::string(const std::string& filePath)> call;
 };
 
@@ -32,8 +32,8 @@ const WireCase kCases[] = {
      "carNumber=陕A88888&duration=-60&orderAmount=300&orderId=201808310001"
      "&outTime=20180831133056&outType=2&parkCode=201808150001&scanNumber=SCAN01&sysCode=0001",
      [](const std::string&) {
-         return ZOLVOSDK::leave(gbk("陕A88888"), "20180831133056", "201808310001", -60, 300, "",
-                                2, "SCAN01");
+         return ZOLVOSDK::leave(gbk("陕A88888"), "20180831133056", "201808310001", -60, 300, "", 2,
+                                "SCAN01");
      }},
     {"finish", "/api/car/leave.do", false, false,
      "carNumber=陕A88888&finishTime=20180831133056&orderId=201808310001&parkCode=201808150001",
@@ -63,17 +63,16 @@ const WireCase kCases[] = {
      "&orderId=201808310001&outChannel=A4&outTime=20180831133056&parkCode=201808150001"
      "&scanNumner=SCAN01",
      [](const std::string&) {
-         return ZOLVOSDK::scanningOrder("SCAN01", "201808310001", gbk("陕A88888"),
-                                        "20180831123056", "0001", "20180831133056", "0002", -60,
-                                        300);
+         return ZOLVOSDK::scanningOrder("SCAN01", "201808310001", gbk("陕A88888"), "20180831123056",
+                                        "0001", "20180831133056", "0002", -60, 300);
      }},
     // An end time before the start time is accepted.
     {"suppOrder", "/api/order/supp.do", false, true,
      "carNumber=陕A88888&channel=A4&duration=-60&endTime=20180731000000&orderAmount=300"
      "&orderId=SUPP0001&parkCode=201808150001&startTime=20180801000000&sysCode=0001",
      [](const std::string&) {
-         return ZOLVOSDK::suppOrder(gbk("陕A88888"), "20180801000000", "20180731000000",
-                                    "SUPP0001", -60, 300);
+         return ZOLVOSDK::suppOrder(gbk("陕A88888"), "20180801000000", "20180731000000", "SUPP0001",
+                                    -60, 300);
      }},
     {"uploadFile", "/api/file/upload.do", true, false,
      "attType=入场&orderId=陕201808310001&parkCode=201808150001",
@@ -111,8 +110,7 @@ TEST_P(WireTest, SendsItsSignedFormAndReturnsTheReplyUnchanged) {
     // The Chinese character travels as UTF-8 or as its GBK bytes, as the platform expects.
     const std::string wire = wireForm(request);
     const std::string asGbk = c.utf8 ? rig::utf8ToGbk(wire) : wire;
-    EXPECT_NE(wire.find(c.utf8 ? "\xE9\x99\x95" : "\xC9\xC2"), std::string::npos)
-        << rig::hex(wire);
+    EXPECT_NE(wire.find(c.utf8 ? "\xE9\x99\x95" : "\xC9\xC2"), std::string::npos) << rig::hex(wire);
     if (!c.utf8) {
         EXPECT_EQ(wire.find("\xE9\x99\x95"), std::string::npos);
     }
@@ -130,32 +128,40 @@ INSTANTIATE_TEST_SUITE_P(AllNine, WireTest, ::testing::ValuesIn(kCases),
 
 // The two worked examples, byte for byte as signed and as sent.
 TEST_F(RequestTest, EntryWorkedExampleByteForByte) {
-    ZOLVOSDK::entry(std::string("\xC9\xC2" "A88888"), "20180831123056", "201808310001", "", 0,
-                    "");
+    ZOLVOSDK::entry(std::string("\xC9\xC2"
+                                "A88888"),
+                    "20180831123056", "201808310001", "", 0, "");
     const auto request = onlyRequest();
-    const std::string form = std::string("carNumber=\xC9\xC2" "A88888") +
+    const std::string form = std::string("carNumber=\xC9\xC2"
+                                         "A88888") +
                              "&inChannel=0001&inTime=20180831123056&orderId=201808310001"
                              "&parkCode=201808150001&sysCode=0001";
     const std::string sign = rig::opensslMd5Hex(form + "&key=" + kKey);
     // One field per pair, in order, no file part, the plate as UTF-8 E9 99 95.
     ASSERT_EQ(partNames(request), "carNumber,inChannel,inTime,orderId,parkCode,sysCode,sign");
-    EXPECT_EQ(request.parts[0].contents, "\xE9\x99\x95" "A88888");
+    EXPECT_EQ(request.parts[0].contents, "\xE9\x99\x95"
+                                         "A88888");
     EXPECT_EQ(request.parts[1].contents, "0001");  // the system code, not the lane A4
     EXPECT_EQ(request.parts[6].contents, sign);
     for (const auto& part : request.parts) EXPECT_TRUE(part.filename.empty()) << part.name;
 }
 
 TEST_F(RequestTest, PushOrderWorkedExampleByteForByte) {
-    ZOLVOSDK::pushOrder("201808310001", std::string("\xC9\xC2" "A88888"), "20180831123056",
-                        "0001", "20180831133056", "0001", 3600, 300);
+    ZOLVOSDK::pushOrder("201808310001",
+                        std::string("\xC9\xC2"
+                                    "A88888"),
+                        "20180831123056", "0001", "20180831133056", "0001", 3600, 300);
     const auto request = onlyRequest();
     const std::string tail =
         "&duration=3600&inChannel=0001&inTime=20180831123056&orderAmount=300"
         "&orderId=201808310001&outChannel=A4&outTime=20180831133056&parkCode=201808150001"
         "&sysCode=0001";
-    const std::string sign =
-        rig::opensslMd5Hex(std::string("carNumber=\xC9\xC2" "A88888") + tail + "&key=" + kKey);
-    EXPECT_EQ(request.body, std::string("carNumber=\xE9\x99\x95" "A88888") + tail + "&sign=" + sign);
+    const std::string sign = rig::opensslMd5Hex(std::string("carNumber=\xC9\xC2"
+                                                            "A88888") +
+                                                tail + "&key=" + kKey);
+    EXPECT_EQ(request.body, std::string("carNumber=\xE9\x99\x95"
+                                        "A88888") +
+                                tail + "&sign=" + sign);
 }
 
 TEST_F(RequestTest, EntryAndLeaveConditionalPairs) {
@@ -273,7 +279,8 @@ TEST_F(RequestTest, HostileValuesDoNotBreakTheCall) {
     const std::string huge(200000, 'Z');
     ZOLVOSDK::pushOrder("a&b", huge, "x=y", "1", "2", "3", 60, 1);
     // Bytes outside GBK: unconverted they go out as signed; converted, the call completes.
-    const std::string odd = "\xFF\x80\x81\xFE\xFF" "A88888";
+    const std::string odd = "\xFF\x80\x81\xFE\xFF"
+                            "A88888";
     ZOLVOSDK::finish("201808310001", odd, "20180831133056");
     const std::string reply = ZOLVOSDK::pushOrder("201808310001", odd, "1", "1", "2", "2", 60, 1);
     EXPECT_NE(reply.find("\"code\":\"0000\""), std::string::npos) << reply;

@@ -28,12 +28,12 @@ struct Part {
 
 struct RecordedRequest {
     std::string method;
-    std::string path;         // without query
-    std::string target;       // the request target as it came (path and query)
+    std::string path;    // without query
+    std::string target;  // the request target as it came (path and query)
     // Names as sent. The HTTP server groups the lines by name (case-insensitive name
     // order); lines of one name keep the order in which they came.
     std::vector<std::pair<std::string, std::string>> headers;
-    std::string body;         // raw bytes as received (also for multipart)
+    std::string body;  // raw bytes as received (also for multipart)
     bool multipart = false;
     std::vector<Part> parts;  // for multipart requests, every part in order
 
@@ -49,8 +49,8 @@ struct Reply {
     int status = 200;
     std::string body;
     std::string contentType = "application/json;charset=UTF-8";
-    int delayMs = 0;           // wait before answering (also before reading a large body)
-    std::string location;      // with a 3xx status: the Location header
+    int delayMs = 0;       // wait before answering (also before reading a large body)
+    std::string location;  // with a 3xx status: the Location header
 };
 
 // The ten endpoint paths of the platform.
@@ -59,13 +59,13 @@ extern const char* const kEndpoints[10];
 class PlatformServer {
 public:
     struct Options {
-        bool tls = false;          // HTTPS with a self-signed certificate made at start
+        bool tls = false;  // HTTPS with a self-signed certificate made at start
         std::string bindHost = "127.0.0.1";
-        int port = 0;              // 0: a free port
+        int port = 0;  // 0: a free port
     };
     PlatformServer();
     explicit PlatformServer(Options options);
-    ~PlatformServer();             // stops and joins
+    ~PlatformServer();  // stops and joins
     PlatformServer(const PlatformServer&) = delete;
     PlatformServer& operator=(const PlatformServer&) = delete;
 
@@ -150,14 +150,14 @@ public:
         std::string acl;
         int port = 0;  // 0: a free port
     };
-    Broker();                        // starts at once with default options
+    Broker();  // starts at once with default options
     explicit Broker(Options options);
-    ~Broker();                       // stops by PID, removes its directory
+    ~Broker();  // stops by PID, removes its directory
     Broker(const Broker&) = delete;
     Broker& operator=(const Broker&) = delete;
 
     int port() const;
-    std::string uri() const;         // "tcp://127.0.0.1:<port>"
+    std::string uri() const;  // "tcp://127.0.0.1:<port>"
     bool running() const;
     // Starts the broker (again) on the same port and waits until it accepts connections.
     void start();

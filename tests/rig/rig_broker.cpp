@@ -78,7 +78,8 @@ const char kMosquittoPasswd[] = "/usr/bin/mosquitto_passwd";
         }
         if (terminating && ++ticks == 50) kill(child, SIGKILL);  // 5 s of 100 ms ticks
     }
-    _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0));
+    _exit(WIFEXITED(status) ? WEXITSTATUS(status)
+                            : 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0));
 }
 
 // Children are forked from one thread that lives as long as the process, and
@@ -141,10 +142,12 @@ private:
 // Waits for the child up to `timeout`; true when it has exited (and was reaped).
 bool reap(pid_t pid, std::chrono::milliseconds timeout, int* status = nullptr) {
     int st = 0;
-    bool done = waitUntil([&] {
-        pid_t r = waitpid(pid, &st, WNOHANG);
-        return r == pid || (r < 0 && errno == ECHILD);
-    }, timeout);
+    bool done = waitUntil(
+        [&] {
+            pid_t r = waitpid(pid, &st, WNOHANG);
+            return r == pid || (r < 0 && errno == ECHILD);
+        },
+        timeout);
     if (status) *status = st;
     return done;
 }
@@ -214,7 +217,8 @@ struct Broker::Impl {
             dir.write("passwd", plain);
             chmod(passwd.c_str(), 0600);
             if (runTool({kMosquittoPasswd, "-U", passwd}, outFile()) != 0)
-                throw std::runtime_error("rig: mosquitto_passwd failed: " + detail::readFile(outFile()));
+                throw std::runtime_error("rig: mosquitto_passwd failed: " +
+                                         detail::readFile(outFile()));
             chmod(passwd.c_str(), 0600);
             c += "password_file " + passwd + "\n";
         }
@@ -233,21 +237,24 @@ struct Broker::Impl {
         pid = Spawner::instance().spawn({kMosquitto, "-c", conf()}, outFile());
         if (pid < 0) throw std::runtime_error("rig: cannot fork mosquitto");
         bool exited = false;
-        bool up = waitUntil([&] {
-            int st;
-            if (waitpid(pid, &st, WNOHANG) == pid) {
-                exited = true;
-                return true;
-            }
-            return detail::acceptsConnections(port);
-        }, std::chrono::seconds(10));
+        bool up = waitUntil(
+            [&] {
+                int st;
+                if (waitpid(pid, &st, WNOHANG) == pid) {
+                    exited = true;
+                    return true;
+                }
+                return detail::acceptsConnections(port);
+            },
+            std::chrono::seconds(10));
         if (exited) {
             pid = -1;
             return false;
         }
         if (!up) {
             stop();
-            throw std::runtime_error("rig: mosquitto did not listen on port " + std::to_string(port));
+            throw std::runtime_error("rig: mosquitto did not listen on port " +
+                                     std::to_string(port));
         }
         return true;
     }
@@ -398,8 +405,9 @@ Subscriber::Subscriber(const std::string& uri, const std::string& topic, int qos
     opts.keepAliveInterval = 20;
     opts.cleansession = 1;
     opts.connectTimeout = 5;
-    impl_->connected = MQTTClient_connect(impl_->client, &opts) == MQTTCLIENT_SUCCESS &&
-                       MQTTClient_subscribe(impl_->client, topic.c_str(), qos) == MQTTCLIENT_SUCCESS;
+    impl_->connected =
+        MQTTClient_connect(impl_->client, &opts) == MQTTCLIENT_SUCCESS &&
+        MQTTClient_subscribe(impl_->client, topic.c_str(), qos) == MQTTCLIENT_SUCCESS;
 }
 
 Subscriber::~Subscriber() {
@@ -418,10 +426,12 @@ bool Subscriber::receive(std::string& payload, std::chrono::milliseconds timeout
         char* topicName = nullptr;
         int topicLen = 0;
         MQTTClient_message* msg = nullptr;
-        int rc = MQTTClient_receive(impl_->client, &topicName, &topicLen, &msg,
-                                    static_cast<unsigned long>(std::min<long long>(left.count(), 1000)));
+        int rc =
+            MQTTClient_receive(impl_->client, &topicName, &topicLen, &msg,
+                               static_cast<unsigned long>(std::min<long long>(left.count(), 1000)));
         if (msg) {
-            payload.assign(static_cast<const char*>(msg->payload), static_cast<size_t>(msg->payloadlen));
+            payload.assign(static_cast<const char*>(msg->payload),
+                           static_cast<size_t>(msg->payloadlen));
             MQTTClient_freeMessage(&msg);
             MQTTClient_free(topicName);
             return true;
@@ -447,8 +457,15 @@ CliPublisher::CliPublisher(int port, std::string username, std::string password)
 CliPublisher::~CliPublisher() = default;
 
 bool CliPublisher::publish(const std::string& topic, const std::string& payload) {
-    std::vector<std::string> args = {"/usr/bin/mosquitto_pub", "-h", "127.0.0.1", "-p",
-                                     std::to_string(impl_->port), "-q", "1", "-t", topic};
+    std::vector<std::string> args = {"/usr/bin/mosquitto_pub",
+                                     "-h",
+                                     "127.0.0.1",
+                                     "-p",
+                                     std::to_string(impl_->port),
+                                     "-q",
+                                     "1",
+                                     "-t",
+                                     topic};
     if (!impl_->username.empty())
         args.insert(args.end(), {"-u", impl_->username, "-P", impl_->password});
     if (payload.empty()) {
@@ -470,8 +487,8 @@ bool CliPublisher::publish(const std::string& topic, const std::string& payload)
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) return false;
     int status = 0;
-    bool done = waitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; },
-                          std::chrono::seconds(10));
+    bool done =
+        waitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, std::chrono::seconds(10));
     if (!done) {
         kill(pid, SIGKILL);
         waitpid(pid, &status, 0);

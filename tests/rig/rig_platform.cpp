@@ -3,11 +3,11 @@
 #include "rig_internal.h"
 
 #include <httplib.h>
-#include <sys/socket.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
@@ -22,17 +22,16 @@
 namespace rig {
 
 const char* const kEndpoints[10] = {
-    "/api/client/init.do",   "/api/car/enter.do",      "/api/car/out.do",
-    "/api/car/leave.do",     "/api/order/receive.do",  "/api/order/query.do",
-    "/api/qr/order/receive.do", "/api/order/supp.do",  "/api/free/car/push.do",
+    "/api/client/init.do",      "/api/car/enter.do",     "/api/car/out.do",
+    "/api/car/leave.do",        "/api/order/receive.do", "/api/order/query.do",
+    "/api/qr/order/receive.do", "/api/order/supp.do",    "/api/free/car/push.do",
     "/api/file/upload.do",
 };
 
 namespace {
 
 bool iequals(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) ==
                       std::tolower(static_cast<unsigned char>(y));
            });
@@ -86,8 +85,8 @@ std::vector<Part> parseMultipart(const std::string& body, const std::string& con
     if (pos == std::string::npos) return parts;
     pos += delim.size();
     for (;;) {
-        if (body.compare(pos, 2, "--") == 0) break;            // closing delimiter
-        if (body.compare(pos, 2, "\r\n") != 0) break;          // malformed
+        if (body.compare(pos, 2, "--") == 0) break;    // closing delimiter
+        if (body.compare(pos, 2, "\r\n") != 0) break;  // malformed
         pos += 2;
         size_t headersEnd = body.find("\r\n\r\n", pos);
         if (headersEnd == std::string::npos) break;
@@ -124,11 +123,21 @@ std::string jsonEscape(const std::string& s) {
     std::string out;
     for (char c : s) {
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 if (static_cast<unsigned char>(c) < 0x20) {
                     char buf[8];
@@ -180,7 +189,8 @@ void makeSelfSigned(const std::string& certPath, const std::string& keyPath) {
     if (ok) {
         FILE* c = std::fopen(certPath.c_str(), "wb");
         FILE* k = std::fopen(keyPath.c_str(), "wb");
-        ok = c && k && PEM_write_X509(c, x) && PEM_write_PrivateKey(k, key, nullptr, nullptr, 0, nullptr, nullptr);
+        ok = c && k && PEM_write_X509(c, x) &&
+             PEM_write_PrivateKey(k, key, nullptr, nullptr, 0, nullptr, nullptr);
         if (c) std::fclose(c);
         if (k) std::fclose(k);
     }
@@ -251,9 +261,8 @@ struct PlatformServer::Impl {
         Reply r;
         if (path == "/api/client/init.do") {
             std::lock_guard<std::mutex> lk(mu);
-            std::string uri = brokerUri.empty()
-                                  ? "tcp://127.0.0.1:" + std::to_string(closedPort())
-                                  : brokerUri;
+            std::string uri =
+                brokerUri.empty() ? "tcp://127.0.0.1:" + std::to_string(closedPort()) : brokerUri;
             r.body = defaultInitReply(uri, topic);
         } else if (isEndpoint(path)) {
             r.body = "{\"code\":\"0000\",\"msg\":\"ok\",\"path\":\"" + jsonEscape(path) + "\"}";
@@ -363,9 +372,12 @@ PlatformServer::PlatformServer(Options options) : impl_(new Impl) {
         }
         return httplib::Server::HandlerResponse::Unhandled;
     });
-    d->server->Post(".*", [d](const httplib::Request& req, httplib::Response& res,
-                              const httplib::ContentReader& reader) { d->handle(req, res, &reader); });
-    auto plain = [d](const httplib::Request& req, httplib::Response& res) { d->handle(req, res, nullptr); };
+    d->server->Post(".*",
+                    [d](const httplib::Request& req, httplib::Response& res,
+                        const httplib::ContentReader& reader) { d->handle(req, res, &reader); });
+    auto plain = [d](const httplib::Request& req, httplib::Response& res) {
+        d->handle(req, res, nullptr);
+    };
     d->server->Get(".*", plain);
     d->server->Put(".*", plain);
     d->server->Delete(".*", plain);
@@ -407,8 +419,8 @@ PlatformServer::~PlatformServer() {
 int PlatformServer::port() const { return impl_->port; }
 
 std::string PlatformServer::baseUrl() const {
-    return std::string(impl_->options.tls ? "https" : "http") + "://127.0.0.1:" +
-           std::to_string(impl_->port);
+    return std::string(impl_->options.tls ? "https" : "http") +
+           "://127.0.0.1:" + std::to_string(impl_->port);
 }
 
 std::string PlatformServer::certFile() const { return impl_->certPath; }
@@ -477,15 +489,22 @@ bool PlatformServer::waitForRequests(size_t n, std::chrono::milliseconds timeout
     });
 }
 
-std::string PlatformServer::defaultInitReply(const std::string& brokerUri, const std::string& topic) {
+std::string PlatformServer::defaultInitReply(const std::string& brokerUri,
+                                             const std::string& topic) {
     int n = ++g_clientIdCounter;
     return "{\"code\":\"0000\",\"msg\":\"ok\",\"data\":{"
            "\"prepaymentType\":1,"
-           "\"mqttAddress\":\"" + jsonEscape(brokerUri) + "\","
+           "\"mqttAddress\":\"" +
+           jsonEscape(brokerUri) +
+           "\","
            "\"mqttUsername\":\"\","
            "\"mqttPassword\":\"\","
-           "\"mqttClientId\":\"zolvo-test-" + std::to_string(n) + "\","
-           "\"mqttTopic\":\"" + jsonEscape(topic) + "\","
+           "\"mqttClientId\":\"zolvo-test-" +
+           std::to_string(n) +
+           "\","
+           "\"mqttTopic\":\"" +
+           jsonEscape(topic) +
+           "\","
            "\"mqttQos\":1,"
            "\"mqttTimeout\":200,"
            "\"mqttConnectTimeout\":3,"
@@ -503,12 +522,11 @@ std::vector<std::pair<std::string, std::string>> parseForm(const std::string& fo
     size_t pos = 0;
     for (;;) {
         size_t amp = formText.find('&', pos);
-        std::string pair = formText.substr(pos, amp == std::string::npos ? std::string::npos : amp - pos);
+        std::string pair =
+            formText.substr(pos, amp == std::string::npos ? std::string::npos : amp - pos);
         size_t eq = pair.find('=');
-        if (eq == std::string::npos)
-            out.emplace_back(pair, std::string());
-        else
-            out.emplace_back(pair.substr(0, eq), pair.substr(eq + 1));
+        if (eq == std::string::npos) out.emplace_back(pair, std::string());
+        else out.emplace_back(pair.substr(0, eq), pair.substr(eq + 1));
         if (amp == std::string::npos) break;
         pos = amp + 1;
     }

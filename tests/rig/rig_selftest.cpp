@@ -34,7 +34,8 @@ CurlResult postForm(const std::string& url, const std::string& body,
     CurlResult r;
     CURL* c = curl_easy_init();
     curl_slist* headers = nullptr;
-    headers = curl_slist_append(headers, "Content-Type:application/x-www-form-urlencoded; charset=UTF-8");
+    headers =
+        curl_slist_append(headers, "Content-Type:application/x-www-form-urlencoded; charset=UTF-8");
     headers = curl_slist_append(headers, "Accept:application/json, text/javascript, */*; q=0.01");
     headers = curl_slist_append(headers, "Accept-Language:zh-CN,zh;q=0.8");
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
@@ -60,7 +61,8 @@ TEST(PlatformServer, RecordsFormPostAndAnswersEveryEndpoint) {
         CurlResult r = postForm(server.baseUrl() + path, form);
         ASSERT_EQ(r.code, CURLE_OK) << path;
         EXPECT_EQ(r.status, 200);
-        EXPECT_EQ(r.body, std::string("{\"code\":\"0000\",\"msg\":\"ok\",\"path\":\"") + path + "\"}");
+        EXPECT_EQ(r.body,
+                  std::string("{\"code\":\"0000\",\"msg\":\"ok\",\"path\":\"") + path + "\"}");
     }
     auto all = server.requests();
     ASSERT_EQ(all.size(), 9u);
@@ -90,7 +92,8 @@ TEST(PlatformServer, KeepsMultipartPartsInOrderWithExactBytes) {
     rig::PlatformServer server;
     rig::TempDir dir;
     // Binary contents that look like a delimiter and carry NUL and CR LF bytes.
-    const std::string image = std::string("\x89PNG\r\n\x1a\n\0\r\n--x\r\n", 16) + std::string(70000, '\xC9');
+    const std::string image =
+        std::string("\x89PNG\r\n\x1a\n\0\r\n--x\r\n", 16) + std::string(70000, '\xC9');
     const std::string file = dir.write("photo.jpg", image);
 
     CURL* c = curl_easy_init();
@@ -129,13 +132,15 @@ TEST(PlatformServer, KeepsMultipartPartsInOrderWithExactBytes) {
     EXPECT_EQ(r.parts[4].contents, image);
     EXPECT_EQ(r.part("fileImage"), &r.parts[4] - &r.parts[0] + r.parts.data());
     EXPECT_EQ(r.part("none"), nullptr);
-    EXPECT_EQ(rig::formFromParts(r.parts), "zeta=1&carNumber=" + rig::utf8ToGbk("陕A12345") + "&alpha=&sign=S");
+    EXPECT_EQ(rig::formFromParts(r.parts),
+              "zeta=1&carNumber=" + rig::utf8ToGbk("陕A12345") + "&alpha=&sign=S");
 }
 
 TEST(PlatformServer, RepliesCanBeSetPerPath) {
     rig::PlatformServer server;
     server.setReply("/api/order/query.do", {500, "{\"code\":\"9\"}", "application/json", 0, ""});
-    server.setReply("/api/car/out.do", {302, "", "text/plain", 0, server.baseUrl() + "/api/car/leave.do"});
+    server.setReply("/api/car/out.do",
+                    {302, "", "text/plain", 0, server.baseUrl() + "/api/car/leave.do"});
     server.setReply("/api/car/leave.do", {200, "slow", "text/plain", 400, ""});
     server.setHandler("/api/free/car/push.do", [](const rig::RecordedRequest& r) {
         rig::Reply reply;
@@ -166,9 +171,8 @@ TEST(PlatformServer, DelayedReplyLetsClientTimeOutAndStopsPromptly) {
     {
         rig::PlatformServer server;
         server.setReply("/api/order/supp.do", {200, "late", "text/plain", 30000, ""});
-        CurlResult r = postForm(server.baseUrl() + "/api/order/supp.do", "a=1", [](CURL* c) {
-            curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, 300L);
-        });
+        CurlResult r = postForm(server.baseUrl() + "/api/order/supp.do", "a=1",
+                                [](CURL* c) { curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, 300L); });
         EXPECT_EQ(r.code, CURLE_OPERATION_TIMEDOUT);
         EXPECT_TRUE(server.waitForRequests(1, 1s));
     }  // the destructor cuts the 30 s delay short
@@ -183,7 +187,8 @@ TEST(PlatformServer, DefaultInitReplyNamesTheBroker) {
     EXPECT_NE(r.body.find("\"mqttAddress\":\"tcp://127.0.0.1:1234\""), std::string::npos) << r.body;
     EXPECT_NE(r.body.find("\"mqttTopic\":\"t/1\""), std::string::npos);
     EXPECT_NE(r.body.find("\"mqttTimeout\":200"), std::string::npos);
-    EXPECT_NE(rig::PlatformServer::defaultInitReply("a", "b"), rig::PlatformServer::defaultInitReply("a", "b"))
+    EXPECT_NE(rig::PlatformServer::defaultInitReply("a", "b"),
+              rig::PlatformServer::defaultInitReply("a", "b"))
         << "client ids must differ per reply";
 }
 
@@ -211,9 +216,11 @@ TEST(Signatures, AcceptsTheRightSignatureAndRefusesWrongOnes) {
     const std::string signedForm = form + "&sign=" + rig::opensslMd5Hex(form + "&key=K1");
     EXPECT_TRUE(rig::checkSign(signedForm, "K1"));
     EXPECT_FALSE(rig::checkSign(signedForm, "K2"));
-    EXPECT_FALSE(rig::checkSign("carNumber=X&orderId=1&sign=" + rig::opensslMd5Hex(form + "&key=K1"), "K1"));
+    EXPECT_FALSE(
+        rig::checkSign("carNumber=X&orderId=1&sign=" + rig::opensslMd5Hex(form + "&key=K1"), "K1"));
     std::string lower = signedForm;
-    for (size_t i = lower.size() - 32; i < lower.size(); ++i) lower[i] = static_cast<char>(std::tolower(lower[i]));
+    for (size_t i = lower.size() - 32; i < lower.size(); ++i)
+        lower[i] = static_cast<char>(std::tolower(lower[i]));
     EXPECT_FALSE(rig::checkSign(lower, "K1"));
     EXPECT_FALSE(rig::checkSign(form, "K1"));
 
@@ -226,7 +233,8 @@ TEST(Signatures, AcceptsTheRightSignatureAndRefusesWrongOnes) {
 
 TEST(Encodings, GbkIndependentOfTheLibrary) {
     EXPECT_EQ(rig::hex(rig::utf8ToGbk("陕A")), "C9 C2 41");
-    EXPECT_EQ(rig::gbkToUtf8(rig::utf8ToGbk("参数异常!未知的车场编号!")), "参数异常!未知的车场编号!");
+    EXPECT_EQ(rig::gbkToUtf8(rig::utf8ToGbk("参数异常!未知的车场编号!")),
+              "参数异常!未知的车场编号!");
     EXPECT_EQ(rig::hex(""), "");
 }
 
@@ -296,12 +304,16 @@ TEST(Processes, OutputCaptureTempDirAndPorts) {
         std::fprintf(stderr, "via stderr\n");
         EXPECT_EQ(out.text(), "via cout\nvia printf\n");
         EXPECT_EQ(err.text(), "via stderr\n");
-        std::thread([] { std::printf("from a thread\n"); std::fflush(stdout); }).join();
+        std::thread([] {
+            std::printf("from a thread\n");
+            std::fflush(stdout);
+        }).join();
         EXPECT_TRUE(out.waitFor("from a thread", 1s));
     }
 
     int port = rig::closedPort();
-    CurlResult r = postForm("http://127.0.0.1:" + std::to_string(port) + "/api/car/enter.do", "a=1");
+    CurlResult r =
+        postForm("http://127.0.0.1:" + std::to_string(port) + "/api/car/enter.do", "a=1");
     EXPECT_EQ(r.code, CURLE_COULDNT_CONNECT);
     EXPECT_TRUE(rig::waitUntil([] { return true; }, 0ms));
     EXPECT_FALSE(rig::waitUntil([] { return false; }, 30ms));

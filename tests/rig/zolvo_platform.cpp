@@ -14,11 +14,12 @@
 namespace {
 
 void usage() {
-    std::fprintf(stderr,
-                 "usage: zolvo_platform [--port N] [--broker URI] [--topic TOPIC]\n"
-                 "  --port N      listen on 127.0.0.1:N (default 18080)\n"
-                 "  --broker URI  broker named in the init reply (default tcp://127.0.0.1:18830)\n"
-                 "  --topic T     command topic named in the init reply (default zolvo/demo/commands)\n");
+    std::fprintf(
+        stderr,
+        "usage: zolvo_platform [--port N] [--broker URI] [--topic TOPIC]\n"
+        "  --port N      listen on 127.0.0.1:N (default 18080)\n"
+        "  --broker URI  broker named in the init reply (default tcp://127.0.0.1:18830)\n"
+        "  --topic T     command topic named in the init reply (default zolvo/demo/commands)\n");
 }
 
 std::string printable(const std::string& s) {

@@ -82,7 +82,10 @@ public:
             dup2(in[0], 0);
             dup2(out[1], 1);
             dup2(out[1], 2);
-            close(in[0]); close(in[1]); close(out[0]); close(out[1]);
+            close(in[0]);
+            close(in[1]);
+            close(out[0]);
+            close(out[1]);
             setenv("WINEDEBUG", "-all", 1);
             setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
             setenv("WINEPATH", dlls.c_str(), 1);
@@ -194,11 +197,11 @@ private:
 };
 
 // Runs a program to its end and checks that it ended well.
-#define EXPECT_RAN_TO_END(run, limitSeconds)                                  \
-    do {                                                                      \
-        EXPECT_EQ((run).wait(std::chrono::seconds(limitSeconds)), 0) << (run).output(); \
-        EXPECT_NE((run).output().find("DONE"), std::string::npos) << (run).output(); \
-    } while (0)
+#define EXPECT_RAN_TO_END(run, limitSeconds)                                        \
+  do {                                                                              \
+    EXPECT_EQ((run).wait(std::chrono::seconds(limitSeconds)), 0) << (run).output(); \
+    EXPECT_NE((run).output().find("DONE"), std::string::npos) << (run).output();    \
+  } while (0)
 
 std::string hexOf(const std::string& bytes) { return rig::hex(bytes); }
 
@@ -224,14 +227,16 @@ void checkInitRun(const std::string& lcAll, const std::string& expectedAcp) {
     auto refused = platformAnswering(refusedBody);
     const std::string closed = "http://127.0.0.1:" + std::to_string(rig::closedPort());
 
-    WineRun run(false, {"init", ok.baseUrl(), empty->baseUrl(), bad->baseUrl(), refused->baseUrl(),
-                        closed}, lcAll);
+    WineRun run(
+        false, {"init", ok.baseUrl(), empty->baseUrl(), bad->baseUrl(), refused->baseUrl(), closed},
+        lcAll);
     EXPECT_RAN_TO_END(run, 90);
     EXPECT_NE(run.output().find("ACP " + expectedAcp + "\n"), std::string::npos) << run.output();
 
     const std::map<std::string, std::string> expected = {
         {"entry-before-init", resultText("1010", "SDK未初始化!")},
-        {"no-callback", resultText("1000", "请设置回调方法!setCommandInterface() or setCallBackFun()")},
+        {"no-callback",
+         resultText("1000", "请设置回调方法!setCommandInterface() or setCallBackFun()")},
         {"no-manufacturer", resultText("1000", "参数异常!未知的厂商编号!")},
         {"no-park-code", resultText("1000", "参数异常!未知的车场编号!")},
         {"no-sys-code", resultText("1000", "参数异常!未知的收费系统编号!")},
@@ -259,7 +264,8 @@ void checkInitRun(const std::string& lcAll, const std::string& expectedAcp) {
         const auto pairs = rig::parseForm(request.body);
         ASSERT_EQ(pairs.size(), 6u) << request.body;
         EXPECT_EQ(pairs[0], std::make_pair(std::string("channelNumber"), std::string(kChannel)));
-        EXPECT_EQ(pairs[1], std::make_pair(std::string("manufacturer"), std::string(kManufacturer)));
+        EXPECT_EQ(pairs[1],
+                  std::make_pair(std::string("manufacturer"), std::string(kManufacturer)));
         EXPECT_EQ(pairs[2].first, "nonceStr");
         EXPECT_EQ(pairs[3], std::make_pair(std::string("parkCode"), std::string(kParkCode)));
         EXPECT_EQ(pairs[4], std::make_pair(std::string("sysCode"), std::string(kSysCode)));
@@ -359,8 +365,8 @@ TEST(Win32, NineRequestsOnTheWireAndTheFileCases) {
     const rig::Part* file = uploads[0].part("fileImage");
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(hexOf(file->contents), hexOf(std::string("\xFF\xD8\xFF\xE0\0JFIF", 9)));
-    EXPECT_TRUE(std::regex_search(run.output(),
-                                  std::regex("Speed: [0-9]+ bytes/sec during [0-9]+\\.[0-9]{6} seconds")))
+    EXPECT_TRUE(std::regex_search(
+        run.output(), std::regex("Speed: [0-9]+ bytes/sec during [0-9]+\\.[0-9]{6} seconds")))
         << run.output();
 
     // An entry with an image: a multipart post with the file part.
@@ -438,12 +444,14 @@ TEST(Win32, FourCommandsReachTheCallbackObject) {
     WineRun run(false, {"commands", rig.platform.baseUrl()});
     ASSERT_TRUE(run.waitFor(rig.subscribed(), 60s)) << run.output();
     // Texts pass as the payload's bytes: the GBK plate stays GBK.
-    ASSERT_TRUE(rig.send(R"({"command":"prePay","orderId":"O1","carNumber":"C1","parkCode":"P1"})"));
+    ASSERT_TRUE(
+        rig.send(R"({"command":"prePay","orderId":"O1","carNumber":"C1","parkCode":"P1"})"));
     ASSERT_TRUE(rig.send(R"({"command":"qrCodePay","parkCode":"P2","sysCode":"S2","channel":"CH2",)"
                          R"("scanNumber":"SN2","orderId":"O2","carNumber":"C2","tempCar":1})"));
     ASSERT_TRUE(rig.send(R"({"parkCode":"P3","sysCode":"S3","channel":"CH3","carNumber":"C3",)"
                          R"("scanNumber":"SN3","command":"qrCodeEntry"})"));
-    ASSERT_TRUE(rig.send("{\"command\":\"payNotice\",\"orderId\":\"O4\",\"carNumber\":\"\xBE\xA9" "A12345\","
+    ASSERT_TRUE(rig.send("{\"command\":\"payNotice\",\"orderId\":\"O4\",\"carNumber\":\"\xBE\xA9"
+                         "A12345\","
                          "\"payStatus\":1,\"payAmount\":1500,\"duration\":3600,"
                          "\"inTime\":\"20180831123056\",\"outTime\":\"20180831133056\","
                          "\"payTime\":\"20180831133000\",\"payMethod\":2,\"parkCode\":\"P4\"}"));
@@ -453,7 +461,8 @@ TEST(Win32, FourCommandsReachTheCallbackObject) {
     EXPECT_EQ(run.result("scanQrCodePay"), "P2|S2|CH2|SN2|O2|C2|1");
     EXPECT_EQ(run.result("scanQrEntry"), "P3|S3|CH3|C3|SN3");
     EXPECT_EQ(hexOf(run.result("noticeOfPaymentResult")),
-              hexOf("O4|\xBE\xA9" "A12345|1|1500|3600|20180831123056|20180831133056|"
+              hexOf("O4|\xBE\xA9"
+                    "A12345|1|1500|3600|20180831123056|20180831133056|"
                     "20180831133000|2|P4"));
 }
 
@@ -461,7 +470,8 @@ TEST(Win32, PayloadsReachTheCallbackFunction) {
     CommandRig rig("payloads");
     WineRun run(false, {"callback", rig.platform.baseUrl(), "3"});
     ASSERT_TRUE(run.waitFor(rig.subscribed(), 60s)) << run.output();
-    const std::string gbkPayload = "\xBE\xA9" "A12345 not json";
+    const std::string gbkPayload = "\xBE\xA9"
+                                   "A12345 not json";
     const std::string longPayload(1500, 'x');
     ASSERT_TRUE(rig.send(R"({"command":"prePay","orderId":"O1"})"));
     ASSERT_TRUE(rig.send(gbkPayload));
@@ -527,7 +537,8 @@ TEST(Win32, DestructorTearsDownWhileTheChannelRuns) {
     CommandRig rig("destructor");
     WineRun run(false, {"destructor", rig.platform.baseUrl()});
     ASSERT_TRUE(run.waitFor(rig.subscribed(), 60s)) << run.output();
-    ASSERT_TRUE(rig.send(R"({"command":"prePay","orderId":"O1","carNumber":"C1","parkCode":"P1"})"));
+    ASSERT_TRUE(
+        rig.send(R"({"command":"prePay","orderId":"O1","carNumber":"C1","parkCode":"P1"})"));
     EXPECT_RAN_TO_END(run, 60);
     EXPECT_EQ(run.result("command-arrived"), "yes");
     const std::string out = run.output();
@@ -631,7 +642,8 @@ TEST(Win32, CodePageLayerAgainstIconvOverEveryGbkPair) {
             EXPECT_TRUE(iconvValid) << "pair " << pairHex << " refused by both";
         } else {
             EXPECT_EQ(winUtf8, expected->second) << "pair " << pairHex;
-            EXPECT_FALSE(iconvValid) << "glibc's GBK now maps pair " << pairHex << " to " << iconvUtf8;
+            EXPECT_FALSE(iconvValid)
+                << "glibc's GBK now maps pair " << pairHex << " to " << iconvUtf8;
         }
         // Under code page 936 the ANSI direction and the GBK direction agree,
         // and every pair comes back to itself through the Windows layer.
@@ -652,7 +664,9 @@ TEST(Win32, CodePageLayerAgainstIconvOverEveryGbkPair) {
         {"\x80", "E282AC", "E282AC"},  // the euro sign, alike
         {"\xFF", "EFA3B5", "EFBFBD"},
         {"A\x81", "413F", "41EFBFBD"},
-        {"\x81\x20" "B", "3F42", "EFBFBD2042"},
+        {"\x81\x20"
+         "B",
+         "3F42", "EFBFBD2042"},
         {"\xA1\x7F", "3F", "EFBFBD7F"},
         {"\xFE\xFF", "3F", "EFBFBDEFBFBD"},
     };
@@ -661,8 +675,9 @@ TEST(Win32, CodePageLayerAgainstIconvOverEveryGbkPair) {
             << compactHex(odd.text);
         EXPECT_EQ(compactHex(zolvo_sdk::ansiToUtf8(odd.text)), odd.iconv) << compactHex(odd.text);
     }
-    std::cout << pairs << " pairs; " << validPairs << " mapped by glibc's GBK, the same on Windows; "
-              << differing << " differ (the expected table)" << std::endl;
+    std::cout << pairs << " pairs; " << validPairs
+              << " mapped by glibc's GBK, the same on Windows; " << differing
+              << " differ (the expected table)" << std::endl;
 }
 
 }  // namespace

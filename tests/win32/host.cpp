@@ -29,9 +29,9 @@
 #include "zolvo_sdk/zolvo_sdk.h"
 
 #ifdef ZOLVO_WIN32_HOST_STATIC
-#include "codepage.h"
-#include "result_text.h"
-#include "channel_control.h"
+#  include "channel_control.h"
+#  include "codepage.h"
+#  include "result_text.h"
 #endif
 
 using zolvo_sdk::ZOLVOSDK;
@@ -55,7 +55,9 @@ void line(const std::string& text) {
     std::fflush(stdout);
 }
 
-void result(const std::string& label, const std::string& bytes) { line("R " + label + " " + hex(bytes)); }
+void result(const std::string& label, const std::string& bytes) {
+    line("R " + label + " " + hex(bytes));
+}
 
 std::string init(const std::string& url) {
     return ZOLVOSDK::init(kManufacturer, kParkCode, kSysCode, kChannel, kKey, url);
@@ -116,22 +118,24 @@ public:
         ++g_commandCount;
     }
     void noticeOfPaymentResult(std::string orderId, std::string carNumber, int payStatus,
-                               int payAmount, int duration, std::string inTime,
-                               std::string outTime, std::string payTime, int payMethod,
-                               std::string parkCode) override {
+                               int payAmount, int duration, std::string inTime, std::string outTime,
+                               std::string payTime, int payMethod, std::string parkCode) override {
         result("noticeOfPaymentResult",
                join({orderId, carNumber, std::to_string(payStatus), std::to_string(payAmount),
-                     std::to_string(duration), inTime, outTime, payTime,
-                     std::to_string(payMethod), parkCode}));
+                     std::to_string(duration), inTime, outTime, payTime, std::to_string(payMethod),
+                     parkCode}));
         ++g_commandCount;
     }
 };
 
 // GBK bytes of the texts the scenarios send (陕A88888, 陕201808310001, 扫SCAN01,
 // 长期免费 车辆, 入场), written as bytes so that no source encoding is involved.
-const std::string kPlate = "\xC9\xC2" "A88888";
-const std::string kOrderGbk = "\xC9\xC2" "201808310001";
-const std::string kScanGbk = "\xC9\xA8" "SCAN01";
+const std::string kPlate = "\xC9\xC2"
+                           "A88888";
+const std::string kOrderGbk = "\xC9\xC2"
+                              "201808310001";
+const std::string kScanGbk = "\xC9\xA8"
+                             "SCAN01";
 const std::string kRemarks = "\xB3\xA4\xC6\xDA\xC3\xE2\xB7\xD1 \xB3\xB5\xC1\xBE";
 const std::string kAttType = "\xC8\xEB\xB3\xA1";
 
@@ -175,22 +179,21 @@ int scenarioRequests(const std::vector<std::string>& a) {
     ZOLVOSDK::setCallBackFun(&onPayload);
     result("init", init(a[0]));
     result("entry", ZOLVOSDK::entry(kPlate, "20180831123056", "201808310001", "", 2, kScanGbk));
-    result("leave", ZOLVOSDK::leave(kPlate, "20180831133056", "201808310001", -60, 300, "", 2,
-                                    "SCAN01"));
+    result("leave",
+           ZOLVOSDK::leave(kPlate, "20180831133056", "201808310001", -60, 300, "", 2, "SCAN01"));
     result("finish", ZOLVOSDK::finish("201808310001", kPlate, "20180831133056"));
-    result("freeCar", ZOLVOSDK::freeCar(kPlate, "20180901000000", "20181231235959", kRemarks,
-                                        true));
+    result("freeCar",
+           ZOLVOSDK::freeCar(kPlate, "20180901000000", "20181231235959", kRemarks, true));
     result("pushOrder", ZOLVOSDK::pushOrder("201808310001", kPlate, "20180831123056", "0001",
                                             "20180831133056", "0001", 3600, 300));
     result("queryOrder", ZOLVOSDK::queryOrder(kOrderGbk));
     result("scanningOrder",
            ZOLVOSDK::scanningOrder("SCAN01", "201808310001", kPlate, "20180831123056", "0001",
                                    "20180831133056", "0002", -60, 300));
-    result("suppOrder", ZOLVOSDK::suppOrder(kPlate, "20180801000000", "20180731000000",
-                                            "SUPP0001", -60, 300));
+    result("suppOrder",
+           ZOLVOSDK::suppOrder(kPlate, "20180801000000", "20180731000000", "SUPP0001", -60, 300));
     result("uploadFile", ZOLVOSDK::uploadFile(kOrderGbk, upload, kAttType));
-    result("entry-image",
-           ZOLVOSDK::entry(kPlate, "20180831123056", "IMG00001", image, 0, ""));
+    result("entry-image", ZOLVOSDK::entry(kPlate, "20180831123056", "IMG00001", image, 0, ""));
     result("entry-missing-image",
            ZOLVOSDK::entry(kPlate, "20180831123056", "IMG00002", folder + "/none.jpg", 0, ""));
     result("entry-folder-image",
@@ -288,10 +291,9 @@ int scenarioDestructor(const std::vector<std::string>& a) {
     ZOLVOSDK::setCommandInterface(new Recorder);
     result("init", init(a[0]));
     line("READY destructor");
-    result("command-arrived", waitUntil([] { return g_commandCount.load() >= 1; }, 30) ? "yes" : "no");
-    {
-        ZOLVOSDK sdk;
-    }  // the channel stops, the callback object is deleted
+    result("command-arrived",
+           waitUntil([] { return g_commandCount.load() >= 1; }, 30) ? "yes" : "no");
+    { ZOLVOSDK sdk; }  // the channel stops, the callback object is deleted
     line("TORN-DOWN");
     result("entry-after-teardown", ZOLVOSDK::entry(kPlate, "20180831123056", "O1", "", 0, ""));
     result("init-after-teardown", init(a[0]));
@@ -355,7 +357,13 @@ int scenarioCodepage(const std::vector<std::string>& a) {
     }
     std::fclose(out);
     // Texts that are no GBK: single bytes, a cut pair, bytes outside the pair ranges.
-    const char* const odd[] = {"\x80", "\xFF", "A\x81", "\x81\x20" "B", "\xA1\x7F", "\xFE\xFF"};
+    const char* const odd[] = {"\x80",
+                               "\xFF",
+                               "A\x81",
+                               "\x81\x20"
+                               "B",
+                               "\xA1\x7F",
+                               "\xFE\xFF"};
     for (const char* text : odd) result("odd-" + hex(text), zolvo_sdk::ansiToUtf8(text));
     result("resultText", zolvo_sdk::resultText("1010", "SDK未初始化!"));
     return 0;

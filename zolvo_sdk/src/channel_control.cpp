@@ -28,9 +28,7 @@ namespace {
 
 thread_local uint64_t t_channelToken = 0;
 
-void logDropped(const char* what) {
-    std::cout << "Command message dropped: " << what << std::endl;
-}
+void logDropped(const char* what) { std::cout << "Command message dropped: " << what << std::endl; }
 
 }  // namespace
 
@@ -306,8 +304,7 @@ void ChannelControl::run(uint64_t token) {
             std::lock_guard<std::mutex> lock(c.mutex);
             stopped = epoch != c.epoch;
             if (!stopped) {
-                if (CommandInterface* object = c.registration.object())
-                    c.handOver(*mine, object);
+                if (CommandInterface* object = c.registration.object()) c.handOver(*mine, object);
                 fn = c.registration.function;
             }
         }

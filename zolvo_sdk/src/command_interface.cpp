@@ -22,9 +22,8 @@ void CommandInterface::scanQrEntry(std::string, std::string, std::string, std::s
     std::cout << "sdk dll command interface impl scanQrEntry()" << std::endl;
 }
 
-void CommandInterface::noticeOfPaymentResult(std::string, std::string, int, int, int,
-                                             std::string, std::string, std::string, int,
-                                             std::string) {
+void CommandInterface::noticeOfPaymentResult(std::string, std::string, int, int, int, std::string,
+                                             std::string, std::string, int, std::string) {
     std::cout << "sdk dll command interface impl noticeOfPaymentResult()" << std::endl;
 }
 

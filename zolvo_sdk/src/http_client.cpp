@@ -9,8 +9,8 @@
 #include <mutex>
 #include <utility>
 
-#include "result_text.h"
 #include "endpoints_and_results.h"
+#include "result_text.h"
 #include "text_split.h"
 
 namespace zolvo_sdk {
@@ -54,8 +54,8 @@ public:
 
     // libcurl reads the file itself during the transfer.
     void addFile(const std::string& path) {
-        curl_formadd(&first_, &last_, CURLFORM_COPYNAME, "fileImage", CURLFORM_FILE,
-                     path.c_str(), CURLFORM_END);
+        curl_formadd(&first_, &last_, CURLFORM_COPYNAME, "fileImage", CURLFORM_FILE, path.c_str(),
+                     CURLFORM_END);
     }
 
     // One field per "&"-separated pair. A pair is split at its first "=" only,
@@ -66,8 +66,8 @@ public:
             const size_t eq = piece.find('=');
             const std::string name = piece.substr(0, eq);
             const char* contents = (eq == std::string::npos) ? "" : piece.c_str() + eq + 1;
-            curl_formadd(&first_, &last_, CURLFORM_COPYNAME, name.c_str(),
-                         CURLFORM_COPYCONTENTS, contents, CURLFORM_END);
+            curl_formadd(&first_, &last_, CURLFORM_COPYNAME, name.c_str(), CURLFORM_COPYCONTENTS,
+                         contents, CURLFORM_END);
         }
     }
 
@@ -146,8 +146,7 @@ OpenedFile openUploadFile(const std::string& path) {
         return {nullptr, resultText(code::kArgument, msg::kFileError)};
     // Here a directory opens for reading too; it is no file to send, and the
     // host learns so as from a path that names nothing.
-    if (S_ISDIR(fileInfo.st_mode))
-        return {nullptr, resultText(code::kArgument, msg::kUnknownFile)};
+    if (S_ISDIR(fileInfo.st_mode)) return {nullptr, resultText(code::kArgument, msg::kUnknownFile)};
     return {std::move(file), std::string()};
 }
 

@@ -25,9 +25,8 @@ constexpr int kReceiveSliceMs = 200;
 MqttCommandClient::MqttCommandClient(const std::string& address_, const std::string& username_,
                                      const std::string& password_, const std::string& clientId_,
                                      const std::string& topic_, int qos_, int timeout_,
-                                     int connectTimeout_, int keepAliveInterval_,
-                                     int cleanSession_, int useSslTls_,
-                                     const std::string& sslTlsVersion_)
+                                     int connectTimeout_, int keepAliveInterval_, int cleanSession_,
+                                     int useSslTls_, const std::string& sslTlsVersion_)
     : address(address_),
       username(username_),
       password(password_),

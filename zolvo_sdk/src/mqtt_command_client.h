@@ -70,7 +70,7 @@ public:
     const int connectTimeout;     // seconds
     const int keepAliveInterval;  // seconds
     const int cleanSession;
-    const int useSslTls;          // stored, never used
+    const int useSslTls;              // stored, never used
     const std::string sslTlsVersion;  // stored, never used
 
     // Whether a handle exists; read it only while no channel thread runs the client.
@@ -96,8 +96,7 @@ private:
 
     // One receive with the `timeout` setting, as Paho's, waited for in short
     // slices; a stop request ends it early with no message and sets `stopped`.
-    int receive(char** topicName, int* topicLength, MQTTClient_message** message,
-                bool& stopped);
+    int receive(char** topicName, int* topicLength, MQTTClient_message** message, bool& stopped);
     // Whether the thread running this client is asked to stop (channel thread).
     bool stopRequested() const;
     // Waits the reconnect delay; false when a stop request came meanwhile.

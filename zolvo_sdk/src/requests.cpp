@@ -13,10 +13,10 @@
 #include <utility>
 
 #include "codepage.h"
-#include "result_text.h"
 #include "endpoints_and_results.h"
 #include "http_client.h"
 #include "request_transport.h"
+#include "result_text.h"
 #include "sdk_state.h"
 #include "signing.h"
 
@@ -34,8 +34,8 @@ std::atomic<RequestTransportHook> g_transportHook{nullptr};
 struct Endpoint {
     const char* path;
     Transport transport;
-    bool toUtf8;         // convert the signed text to UTF-8 before sending
-    bool echoToStdout;   // write the request URL and text to standard output
+    bool toUtf8;        // convert the signed text to UTF-8 before sending
+    bool echoToStdout;  // write the request URL and text to standard output
 };
 
 // One argument test. Lengths count bytes of the ANSI text.
@@ -203,8 +203,8 @@ std::string ZOLVOSDK::entry(std::string carNumber, std::string inTime, std::stri
                             std::string filePath, int entryType, std::string scanNumber) {
     return runRequest(
         kEntry,
-        {atLeast(carNumber, 7, kPlate), atLeast(inTime, 14, kInTime),
-         present(orderId, kOrderId), present(scanNumber, kScanNumber).when(entryType == 2)},
+        {atLeast(carNumber, 7, kPlate), atLeast(inTime, 14, kInTime), present(orderId, kOrderId),
+         present(scanNumber, kScanNumber).when(entryType == 2)},
         {{"carNumber", carNumber},
          {"entryType", decimal(entryType), entryType != 0},
          // The entry lane sent is the charging-system code stored at init.
@@ -223,9 +223,8 @@ std::string ZOLVOSDK::leave(std::string carNumber, std::string outTime, std::str
     const int32_t duration32 = narrowLong(duration);
     return runRequest(
         kLeave,
-        {atLeast(carNumber, 7, kPlate), atLeast(outTime, 14, kOutTime),
-         present(orderId, kOrderId), notZero(duration32, kDuration),
-         greaterThanZero(orderAmount, kAmount),
+        {atLeast(carNumber, 7, kPlate), atLeast(outTime, 14, kOutTime), present(orderId, kOrderId),
+         notZero(duration32, kDuration), greaterThanZero(orderAmount, kAmount),
          present(scanNumber, kScanNumber).when(outType == 2)},
         {{"carNumber", carNumber},
          {"duration", decimal(duration32)},
@@ -240,14 +239,14 @@ std::string ZOLVOSDK::leave(std::string carNumber, std::string outTime, std::str
 }
 
 std::string ZOLVOSDK::finish(std::string orderId, std::string carNumber, std::string finishTime) {
-    return runRequest(kFinish,
-                      {atLeast(carNumber, 7, kPlate),
-                       atLeast(finishTime, 14, "参数异常!未知的订单结束时间!"),
-                       present(orderId, kOrderId)},
-                      {{"carNumber", carNumber},
-                       {"finishTime", finishTime},
-                       {"orderId", orderId},
-                       {"parkCode", &SdkConfig::parkCode}});
+    return runRequest(
+        kFinish,
+        {atLeast(carNumber, 7, kPlate), atLeast(finishTime, 14, "参数异常!未知的订单结束时间!"),
+         present(orderId, kOrderId)},
+        {{"carNumber", carNumber},
+         {"finishTime", finishTime},
+         {"orderId", orderId},
+         {"parkCode", &SdkConfig::parkCode}});
 }
 
 std::string ZOLVOSDK::freeCar(std::string carNumber, std::string startTime, std::string endTime,
@@ -273,13 +272,13 @@ std::string ZOLVOSDK::freeCar(std::string carNumber, std::string startTime, std:
 // ------------------------------------------------------------------ orders
 
 std::string ZOLVOSDK::pushOrder(std::string orderId, std::string carNumber, std::string inTime,
-                                std::string inChannel, std::string outTime,
-                                std::string outChannel, long duration, int orderAmount) {
+                                std::string inChannel, std::string outTime, std::string outChannel,
+                                long duration, int orderAmount) {
     const int32_t duration32 = narrowLong(duration);
     return runRequest(
         kPushOrder,
-        {present(orderId, kOrderSerial), atLeast(carNumber, 7, kPlate),
-         present(inTime, kInTime), present(inChannel, kInChannel), present(outTime, kOutTime),
+        {present(orderId, kOrderSerial), atLeast(carNumber, 7, kPlate), present(inTime, kInTime),
+         present(inChannel, kInChannel), present(outTime, kOutTime),
          present(outChannel, kOutChannel), greaterThanZero(duration32, kDuration),
          greaterThanZero(orderAmount, kAmount)},
         {{"carNumber", carNumber},
@@ -308,10 +307,9 @@ std::string ZOLVOSDK::scanningOrder(std::string scanNumber, std::string orderId,
     return runRequest(
         kScanningOrder,
         {present(scanNumber, "参数异常!请传入扫码编号!"), present(orderId, kOrderSerial),
-         atLeast(carNumber, 7, kPlate), present(inTime, kInTime),
-         present(inChannel, kInChannel), present(outTime, kOutTime),
-         present(outChannel, kOutChannel), notZero(duration32, kDuration),
-         greaterThanZero(orderAmount, kAmount)},
+         atLeast(carNumber, 7, kPlate), present(inTime, kInTime), present(inChannel, kInChannel),
+         present(outTime, kOutTime), present(outChannel, kOutChannel),
+         notZero(duration32, kDuration), greaterThanZero(orderAmount, kAmount)},
         {{"carNumber", carNumber},
          {"duration", decimal(duration32)},
          {"inChannel", inChannel},
@@ -345,13 +343,11 @@ std::string ZOLVOSDK::suppOrder(std::string carNumber, std::string startTime, st
 }
 
 std::string ZOLVOSDK::uploadFile(std::string orderId, std::string filePath, std::string attType) {
-    return runRequest(kUploadFile,
-                      {present(orderId, kOrderSerial), present(filePath, "上传的附件为空!"),
-                       present(attType, "附件类型为空!")},
-                      {{"attType", attType},
-                       {"orderId", orderId},
-                       {"parkCode", &SdkConfig::parkCode}},
-                      filePath);
+    return runRequest(
+        kUploadFile,
+        {present(orderId, kOrderSerial), present(filePath, "上传的附件为空!"),
+         present(attType, "附件类型为空!")},
+        {{"attType", attType}, {"orderId", orderId}, {"parkCode", &SdkConfig::parkCode}}, filePath);
 }
 
 }  // namespace zolvo_sdk

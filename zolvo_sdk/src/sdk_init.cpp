@@ -8,10 +8,10 @@
 #include <memory>
 
 #include "channel_control.h"
-#include "result_text.h"
 #include "endpoints_and_results.h"
 #include "http_client.h"
 #include "init_reply.h"
+#include "result_text.h"
 #include "sdk_state.h"
 #include "signing.h"
 
@@ -86,8 +86,7 @@ std::string ZOLVOSDK::init(std::string manufacturer, std::string parkCode, std::
     const std::string baseUrl = baseUrlOrDefault(url);
     const std::string nonceStr = Util::randomString();
     std::string dataStr = "channelNumber=" + channelNumber + "&manufacturer=" + manufacturer +
-                          "&nonceStr=" + nonceStr + "&parkCode=" + parkCode +
-                          "&sysCode=" + sysCode;
+                          "&nonceStr=" + nonceStr + "&parkCode=" + parkCode + "&sysCode=" + sysCode;
     dataStr = signRequest(dataStr, key);
     const std::string address = baseUrl + endpoint::kInit;
 

@@ -17,8 +17,8 @@ namespace zolvo_sdk {
 // address and the platform's client settings. A published record is never
 // changed: init builds a new one whole and publishes it at once.
 struct SdkConfig {
-    std::string url;            // base address; request address = url + endpoint path
-    std::string key;            // merchant signing key (never sent)
+    std::string url;  // base address; request address = url + endpoint path
+    std::string key;  // merchant signing key (never sent)
     std::string manufacturer;
     std::string parkCode;
     std::string sysCode;
