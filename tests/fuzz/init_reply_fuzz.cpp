@@ -8,11 +8,11 @@
 
 namespace {
 
-using zolvo_sdk::ClientSettings;
 using zolvo_sdk::ReplyOutcome;
+using zolvo_sdk::SdkConfig;
 
-ClientSettings sentinel() {
-    ClientSettings s;
+SdkConfig sentinel() {
+    SdkConfig s;
     s.prepaymentType = 7;
     s.mqttAddress = "untouched";
     s.mqttQos = -7;
@@ -20,7 +20,7 @@ ClientSettings sentinel() {
     return s;
 }
 
-bool sameSettings(const ClientSettings& a, const ClientSettings& b) {
+bool sameSettings(const SdkConfig& a, const SdkConfig& b) {
     return a.prepaymentType == b.prepaymentType && a.mqttAddress == b.mqttAddress &&
            a.mqttUsername == b.mqttUsername && a.mqttPassword == b.mqttPassword &&
            a.mqttClientId == b.mqttClientId && a.mqttTopic == b.mqttTopic &&
@@ -35,7 +35,7 @@ bool sameSettings(const ClientSettings& a, const ClientSettings& b) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string reply(reinterpret_cast<const char*>(data), size);
-    ClientSettings settings = sentinel();
+    SdkConfig settings = sentinel();
     const ReplyOutcome outcome = zolvo_sdk::readReply(reply, settings);
 
     // Settings are stored only from a successful reply, and only whole.
@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The reply is read up to its first NUL: what follows changes nothing.
     const std::string cut(reply.c_str());
     if (cut.size() != reply.size()) {
-        ClientSettings again = sentinel();
+        SdkConfig again = sentinel();
         FUZZ_CHECK(zolvo_sdk::readReply(cut, again) == outcome);
         FUZZ_CHECK(sameSettings(again, settings));
     }

@@ -19,10 +19,11 @@ namespace zolvo_sdk {
 
 namespace {
 
-// Reads the settings from `data`. Throws Json::Exception when `data` is not an
+// Reads the client settings from `data` into a copy of `config` and stores them
+// only when all could be read. Throws Json::Exception when `data` is not an
 // object (or null) or a member has a type that cannot be read as asked.
-ClientSettings readSettings(const Json::Value& data) {
-    ClientSettings s;
+void readSettings(const Json::Value& data, SdkConfig& config) {
+    SdkConfig s = config;
     s.prepaymentType = data["prepaymentType"].asInt();
     s.mqttAddress = data["mqttAddress"].asString();
     s.mqttUsername = data["mqttUsername"].asString();
@@ -36,12 +37,12 @@ ClientSettings readSettings(const Json::Value& data) {
     s.mqttCleanSession = data["mqttCleanSession"].asInt();
     s.useSslTls = data["useSslTls"].asInt();
     s.sslTlsVersion = data["sslTlsVersion"].asString();
-    return s;
+    config = std::move(s);
 }
 
 }  // namespace
 
-ReplyOutcome readReply(const std::string& responseStr, ClientSettings& settings) {
+ReplyOutcome readReply(const std::string& responseStr, SdkConfig& config) {
     try {
         Json::CharReaderBuilder builder;
         std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
@@ -58,7 +59,7 @@ ReplyOutcome readReply(const std::string& responseStr, ClientSettings& settings)
         const std::string replyCode = root.isNull() ? std::string() : root["code"].asString();
         if (replyCode != code::kSuccess) return ReplyOutcome::kRefused;
         const Json::Value data = root["data"];
-        settings = readSettings(data);
+        readSettings(data, config);
         return ReplyOutcome::kSuccess;
     } catch (const std::exception&) {
         // Json::Exception for a member of an unexpected type, a runtime error
@@ -94,8 +95,10 @@ std::string ZOLVOSDK::init(std::string manufacturer, std::string parkCode, std::
     const std::string responseStr = client.post(address, dataStr);
     if (responseStr.empty()) return resultText(code::kInitEmptyReply, msg::kInitEmptyReply);
 
-    ClientSettings settings;
-    switch (readReply(responseStr, settings)) {
+    // The whole record is built first and published in one step: a request or
+    // the channel on another thread sees the settings of one init, never a mix.
+    auto config = std::make_shared<SdkConfig>();
+    switch (readReply(responseStr, *config)) {
         case ReplyOutcome::kUnreadable:
             return resultText(code::kInitBadReply, msg::kInitBadReply);
         case ReplyOutcome::kRefused:
@@ -103,29 +106,12 @@ std::string ZOLVOSDK::init(std::string manufacturer, std::string parkCode, std::
         case ReplyOutcome::kSuccess:
             break;
     }
-
-    // The whole record is built first and published in one step: a request or
-    // the channel on another thread sees the settings of one init, never a mix.
-    auto config = std::make_shared<SdkConfig>();
     config->url = baseUrl;
     config->key = key;
     config->manufacturer = manufacturer;
     config->parkCode = parkCode;
     config->sysCode = sysCode;
     config->channelNumber = channelNumber;
-    config->prepaymentType = settings.prepaymentType;
-    config->mqttAddress = settings.mqttAddress;
-    config->mqttUsername = settings.mqttUsername;
-    config->mqttPassword = settings.mqttPassword;
-    config->mqttClientId = settings.mqttClientId;
-    config->mqttTopic = settings.mqttTopic;
-    config->mqttQos = settings.mqttQos;
-    config->mqttTimeout = settings.mqttTimeout;
-    config->mqttConnectTimeout = settings.mqttConnectTimeout;
-    config->mqttKeepAliveInterval = settings.mqttKeepAliveInterval;
-    config->mqttCleanSession = settings.mqttCleanSession;
-    config->useSslTls = settings.useSslTls;
-    config->sslTlsVersion = settings.sslTlsVersion;
     // Torn down meanwhile (on another thread): nothing is stored or started.
     if (!state.publish(std::move(config))) {
         return resultText(code::kState, msg::kNotInitialized);
