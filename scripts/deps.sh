@@ -12,7 +12,7 @@ ZOLVO_PACKAGES=(
   clang libclang-rt-14-dev valgrind
   shellcheck clang-format
   # The 32-bit Windows build (scripts/windows.sh) and its suite under wine.
-  g++-mingw-w64-i686-posix wine wine32:i386 zip xz-utils
+  g++-mingw-w64-i686-posix wine wine32:i386 zip unzip xz-utils
 )
 
 zolvo_missing_packages() {

@@ -6,10 +6,14 @@
 # as DLLs into build-win32/ (again only when a tarball changes); then the
 # library and the Windows test programs are built with the MinGW-w64 toolchain
 # (cmake/toolchain-mingw32.cmake) and the package is left in build-win32/dist/:
-#   bin/      ZOLVO_SDK.dll and every DLL it needs at run time
-#   lib/      libZOLVO_SDK.dll.a (import library for MinGW-w64 hosts)
-#   include/  zolvo_sdk/zolvo_sdk.h
-#   ZOLVO_SDK-win32.zip holding the three folders
+#   ZOLVO_SDK-<version>-win32.zip   one top folder ZOLVO_SDK-<version>-win32/:
+#     bin/      ZOLVO_SDK.dll and every DLL it needs at run time
+#     lib/      libZOLVO_SDK.dll.a (import library for MinGW-w64 hosts) and
+#               lib/cmake/ZOLVO_SDK/ (find_package(ZOLVO_SDK))
+#     include/  zolvo_sdk/zolvo_sdk.h
+#     licenses/ the licence texts of everything bundled (scripts/licenses.sh)
+#     README.txt
+#   ZOLVO_SDK-<version>-win32/      the zip unpacked
 #   scripts/windows.sh --check-sources   only tells whether $ZOLVO_WIN32_SOURCES
 #                                        names a folder holding the three tarballs
 #                                        (status 0), or says why not (status 3)
@@ -69,7 +73,7 @@ mkdir -p "$logs" "$out/src" "$out/deps" || fail "cannot create folders in $out"
 
 zolvo_ensure_packages >"$logs/packages.log" 2>&1 ||
   fail "missing Debian packages: $(zolvo_missing_packages | tr '\n' ' ')(log: $logs/packages.log)"
-for tool in i686-w64-mingw32-gcc-posix i686-w64-mingw32-g++-posix i686-w64-mingw32-objdump cmake zip sha256sum; do
+for tool in i686-w64-mingw32-gcc-posix i686-w64-mingw32-g++-posix i686-w64-mingw32-objdump cmake cpack unzip sha256sum; do
   command -v "$tool" >/dev/null 2>&1 || fail "missing tool: $tool"
 done
 
@@ -102,8 +106,12 @@ for entry in "${ZOLVO_WIN32_DEPS[@]}"; do
   file=$sources/$tarball
   have=${checksum[$name]}
   stamp=$out/deps/$name.stamp
-  # Rebuilt when the tarball, its options or the toolchain file change.
-  key="$have $options $(sha256sum "$toolchain" | cut -d' ' -f1)"
+  # Rebuilt when the tarball, its options or the toolchain file change. The
+  # build folder's path is mapped away and the link time stamp left out, so the
+  # DLLs are the same bytes wherever they are built.
+  repro_c="-ffile-prefix-map=$out/="
+  repro_ld="-Wl,--no-insert-timestamp"
+  key="$have $options $repro_c $repro_ld $(sha256sum "$toolchain" | cut -d' ' -f1)"
   if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$key" ]; then
     continue
   fi
@@ -118,7 +126,8 @@ for entry in "${ZOLVO_WIN32_DEPS[@]}"; do
   { cmake -S "$out/src/$name" -B "$out/deps/$name" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
       -DZOLVO_WIN32_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=Release \
       -DCMAKE_INSTALL_PREFIX="$prefix" \
-      -DCMAKE_SHARED_LINKER_FLAGS="-L$mingw_libs" -DCMAKE_EXE_LINKER_FLAGS="-L$mingw_libs" \
+      -DCMAKE_C_FLAGS="$repro_c" -DCMAKE_CXX_FLAGS="$repro_c" \
+      -DCMAKE_SHARED_LINKER_FLAGS="-L$mingw_libs $repro_ld" -DCMAKE_EXE_LINKER_FLAGS="-L$mingw_libs" \
       "${option_list[@]}" &&
     cmake --build "$out/deps/$name" -j "$jobs" &&
     cmake --install "$out/deps/$name"; } >>"$logs/$name.log" 2>&1 ||
@@ -128,56 +137,43 @@ for entry in "${ZOLVO_WIN32_DEPS[@]}"; do
 done
 
 # ---------------------------------------------------------------- the library
+# The licence texts of everything the package bundles, installed as licenses/.
+licenses=$out/licenses/sdk
+rm -rf "$licenses"
+bash "$ZOLVO_ROOT/scripts/licenses.sh" "$licenses" zolvo_sdk curl jsoncpp paho gcc winpthreads \
+  2>"$logs/licenses.log" || fail "licence texts: $(tail -n 1 "$logs/licenses.log")"
+
 sdk=$out/sdk
 echo "== win32: building the library and the Windows test programs in $sdk"
 { cmake -S "$ZOLVO_ROOT" -B "$sdk" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DZOLVO_WIN32_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=Release \
     -DZOLVO_BUILD_DEMO=OFF -DZOLVO_BUILD_TESTS=OFF -DZOLVO_BUILD_BENCH=OFF \
-    -DZOLVO_BUILD_WIN32_TESTS=ON -DZOLVO_WERROR="${ZOLVO_WERROR:-OFF}" &&
+    -DZOLVO_BUILD_WIN32_TESTS=ON -DZOLVO_WERROR="${ZOLVO_WERROR:-OFF}" \
+    -DZOLVO_WIN32_LICENSES="$licenses" &&
   cmake --build "$sdk" -j "$jobs"; } >"$logs/sdk.log" 2>&1 ||
   fail "library build failed (log: $logs/sdk.log)"
 
 # ---------------------------------------------------------------- the package
+# CPack runs the install rules (cmake/ZolvoWin32Package.cmake) into a staging
+# folder, strips the DLLs and zips it with the top folder; the zip's time
+# stamps are the last commit's, so that the same commit gives the same zip.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$sdk/CMakeCache.txt")
+[ -n "$version" ] || fail "no project version in $sdk/CMakeCache.txt"
+top=ZOLVO_SDK-$version-win32
 dist=$out/dist
 rm -rf "$dist"
-mkdir -p "$dist/bin" "$dist/lib" "$dist/include/zolvo_sdk"
-cp "$sdk/zolvo_sdk/ZOLVO_SDK.dll" "$dist/bin/" || fail "no ZOLVO_SDK.dll in $sdk/zolvo_sdk"
-cp "$sdk/zolvo_sdk/libZOLVO_SDK.dll.a" "$dist/lib/" || fail "no libZOLVO_SDK.dll.a in $sdk/zolvo_sdk"
-cp "$ZOLVO_ROOT/zolvo_sdk/include/zolvo_sdk/zolvo_sdk.h" "$dist/include/zolvo_sdk/"
-
-# Every DLL that ZOLVO_SDK.dll needs, found among the built dependencies and the
-# cross compiler's runtime; what is found nowhere is Windows' own.
-gcc_runtime=$(dirname "$(i686-w64-mingw32-g++-posix -print-libgcc-file-name)")
-dll_dirs=("$prefix/bin" "$prefix/lib" "$gcc_runtime" /usr/i686-w64-mingw32/lib)
-imports() { i686-w64-mingw32-objdump -p "$1" | sed -n 's/^\s*DLL Name: //p'; }
-find_dll() {
-  local d f
-  for d in "${dll_dirs[@]}"; do
-    f=$(find "$d" -maxdepth 1 -iname "$1" -print -quit 2>/dev/null)
-    [ -n "$f" ] && { echo "$f"; return 0; }
-  done
-  return 1
-}
-queue=("$dist/bin/ZOLVO_SDK.dll")
-while [ ${#queue[@]} -gt 0 ]; do
-  current=${queue[0]}
-  queue=("${queue[@]:1}")
-  while read -r dll; do
-    [ -n "$dll" ] || continue
-    [ -e "$dist/bin/$dll" ] && continue
-    if found=$(find_dll "$dll"); then
-      cp "$found" "$dist/bin/$dll" || fail "cannot copy $found"
-      queue+=("$dist/bin/$dll")
-    fi
-  done < <(imports "$current")
+mkdir -p "$dist"
+epoch=$(git -C "$ZOLVO_ROOT" log -1 --format=%ct 2>/dev/null) || epoch=
+SOURCE_DATE_EPOCH=${epoch:-${SOURCE_DATE_EPOCH:-}} cpack --config "$sdk/CPackConfig.cmake" -B "$dist" \
+  >"$logs/package.log" 2>&1 || fail "packaging failed (log: $logs/package.log)"
+rm -rf "$dist/_CPack_Packages"
+[ -f "$dist/$top.zip" ] || fail "no $top.zip in $dist (log: $logs/package.log)"
+# The unpacked copy is what the Windows suite runs with.
+(cd "$dist" && unzip -q "$top.zip") || fail "cannot unpack $dist/$top.zip"
+for needed in ZOLVO_SDK.dll libcurl.dll libjsoncpp.dll libpaho-mqtt3c.dll libstdc++-6.dll libgcc_s_dw2-1.dll libwinpthread-1.dll; do
+  [ -f "$dist/$top/bin/$needed" ] || fail "package incomplete: bin/$needed missing"
 done
-for needed in libcurl.dll libjsoncpp.dll libpaho-mqtt3c.dll libstdc++-6.dll libgcc_s_dw2-1.dll libwinpthread-1.dll; do
-  [ -f "$dist/bin/$needed" ] || fail "package incomplete: bin/$needed missing"
-done
-i686-w64-mingw32-strip --strip-unneeded "$dist"/bin/*.dll || fail "cannot strip the DLLs"
 
-bash "$ZOLVO_ROOT/tests/win32/check_exports.sh" "$dist/bin/ZOLVO_SDK.dll" >"$logs/exports.log" 2>&1 ||
+bash "$ZOLVO_ROOT/tests/win32/check_exports.sh" "$dist/$top/bin/ZOLVO_SDK.dll" >"$logs/exports.log" 2>&1 ||
   fail "export table check failed: $(tail -n 1 "$logs/exports.log")"
-
-(cd "$dist" && zip -qr ZOLVO_SDK-win32.zip bin lib include) || fail "cannot make the zip"
-echo "== win32: package in $dist ($(cd "$dist/bin" && printf '%s ' *))"
+echo "== win32: package $dist/$top.zip ($(cd "$dist/$top/bin" && printf '%s ' *))"
