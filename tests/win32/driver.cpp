@@ -6,6 +6,9 @@
 // Environment (set by the ctest entries of the Windows build, tests/win32/CMakeLists.txt):
 //   ZOLVO_WIN32_HOST, ZOLVO_WIN32_HOST_STATIC  the two host programs
 //   ZOLVO_WIN32_DLLS                           the package's bin/ folder
+//   ZOLVO_WIN32_PACKAGE_HOST, ZOLVO_WIN32_PACKAGE_DLLS
+//                                              the host built from the zip with
+//                                              find_package, and its unpacked bin/
 //   WINEPREFIX                                 the suite's private prefix
 // Every wine run gets WINEDEBUG=-all, WINEDLLOVERRIDES="mscoree,mshtml=",
 // LC_ALL=zh_CN.GBK (ANSI code page 936) unless a test names another, and a
@@ -68,10 +71,16 @@ std::string unhex(const std::string& text) { return wirehex::decode(text); }
 // into one pipe that a thread reads, its standard input a pipe of ours.
 class WineRun {
 public:
-    WineRun(bool staticHost, std::vector<std::string> args, std::string lcAll = "zh_CN.GBK") {
-        const std::string program =
-            requiredEnv(staticHost ? "ZOLVO_WIN32_HOST_STATIC" : "ZOLVO_WIN32_HOST");
-        const std::string dlls = requiredEnv("ZOLVO_WIN32_DLLS");
+    WineRun(bool staticHost, std::vector<std::string> args, std::string lcAll = "zh_CN.GBK")
+        : WineRun(staticHost ? "ZOLVO_WIN32_HOST_STATIC" : "ZOLVO_WIN32_HOST", "ZOLVO_WIN32_DLLS",
+                  std::move(args), std::move(lcAll)) {}
+
+    // The program named by the variable `programVariable`, with the DLLs of the
+    // folder that `dllsVariable` names.
+    WineRun(const char* programVariable, const char* dllsVariable, std::vector<std::string> args,
+            std::string lcAll = "zh_CN.GBK") {
+        const std::string program = requiredEnv(programVariable);
+        const std::string dlls = requiredEnv(dllsVariable);
         const std::string prefix = requiredEnv("WINEPREFIX");
         if (program.empty() || dlls.empty() || prefix.empty()) return;
         int out[2], in[2];
@@ -557,6 +566,43 @@ TEST(Win32, AHangingProgramIsKilledAtItsTimeOut) {
     EXPECT_EQ(run.wait(2s), -1);
     EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
     EXPECT_EQ(run.output().find("DONE"), std::string::npos);
+}
+
+// ------------------------------------------------------------------ the package
+
+// A host built with CMake from the unpacked zip alone (package_host.sh) runs
+// with that copy's DLLs: init, a request, a command, unInit.
+TEST(Win32, PackageHostFromTheZipRunsInitRequestCommandUnInit) {
+    CommandRig rig("package");
+    WineRun run("ZOLVO_WIN32_PACKAGE_HOST", "ZOLVO_WIN32_PACKAGE_DLLS", {rig.platform.baseUrl()});
+    ASSERT_TRUE(run.waitFor(rig.subscribed(), 60s)) << run.output();
+    ASSERT_TRUE(
+        rig.send(R"({"command":"prePay","orderId":"O9","carNumber":"C9","parkCode":"P9"})"));
+    EXPECT_RAN_TO_END(run, 60);
+    EXPECT_EQ(hexOf(run.result("init")), hexOf(resultText("0000", "初始化成功!")));
+    EXPECT_EQ(run.result("queryOrder"),
+              "{\"code\":\"0000\",\"msg\":\"ok\",\"path\":\"/api/order/query.do\"}");
+    EXPECT_EQ(rig.platform.requestsTo("/api/order/query.do").size(), 1u);
+    EXPECT_EQ(run.result("queryOrder-command"), "P9|O9|C9");
+    EXPECT_EQ(run.result("command"), "yes");
+    EXPECT_LT(std::stoi(run.result("unInit-ms")), 10000) << "unInit waits at most 10 s";
+}
+
+// The version resource of the packaged DLL, read back through GetFileVersionInfo.
+TEST(Win32, VersionResourceCarriesTheProjectVersion) {
+    WineRun run(false, {"version"});
+    EXPECT_RAN_TO_END(run, 60);
+    const std::string version = std::string(ZOLVO_PROJECT_VERSION) + ".0";
+    const std::string path = run.result("path");
+    EXPECT_NE(path.find("ZOLVO_SDK.dll"), std::string::npos) << path;
+    EXPECT_EQ(run.result("fixed-file"), version);
+    EXPECT_EQ(run.result("fixed-product"), version);
+    EXPECT_EQ(run.result("file-type"), "2") << "VFT_DLL";
+    EXPECT_EQ(run.result("FileVersion"), version);
+    EXPECT_EQ(run.result("ProductVersion"), version);
+    EXPECT_EQ(run.result("ProductName"), "ZOLVO_SDK");
+    EXPECT_EQ(run.result("CompanyName"), "");
+    EXPECT_EQ(run.result("OriginalFilename"), "ZOLVO_SDK.dll");
 }
 
 // ------------------------------------------------------------------ code pages

@@ -307,6 +307,47 @@ int scenarioHang() {
     for (;;) Sleep(1000);
 }
 
+#ifndef ZOLVO_WIN32_HOST_STATIC
+// The version resource of the ZOLVO_SDK.dll this program loaded, read back
+// the way Windows' file properties read it: the file it was loaded from, the
+// fixed file and product versions, and the strings of the 040904b0 block.
+int scenarioVersion() {
+    HMODULE module = GetModuleHandleA("ZOLVO_SDK.dll");
+    char path[MAX_PATH] = {0};
+    if (module == nullptr || GetModuleFileNameA(module, path, MAX_PATH) == 0) return 4;
+    result("path", path);
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(path, &ignored);
+    if (size == 0) return 5;
+    std::vector<char> info(size);
+    if (!GetFileVersionInfoA(path, 0, size, info.data())) return 6;
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length) ||
+        fixed == nullptr || fixed->dwSignature != 0xFEEF04BD)
+        return 7;
+    auto quad = [](DWORD high, DWORD low) {
+        return std::to_string(HIWORD(high)) + "." + std::to_string(LOWORD(high)) + "." +
+               std::to_string(HIWORD(low)) + "." + std::to_string(LOWORD(low));
+    };
+    result("fixed-file", quad(fixed->dwFileVersionMS, fixed->dwFileVersionLS));
+    result("fixed-product", quad(fixed->dwProductVersionMS, fixed->dwProductVersionLS));
+    result("file-type", std::to_string(fixed->dwFileType));
+    for (const char* name :
+         {"FileVersion", "ProductVersion", "ProductName", "CompanyName", "OriginalFilename"}) {
+        char* value = nullptr;
+        const std::string key = std::string("\\StringFileInfo\\040904b0\\") + name;
+        if (VerQueryValueA(info.data(), key.c_str(), reinterpret_cast<void**>(&value), &length) &&
+            value != nullptr) {
+            result(name, std::string(value));
+        } else {
+            result(name, "(none)");
+        }
+    }
+    return 0;
+}
+#endif
+
 #ifdef ZOLVO_WIN32_HOST_STATIC
 // Used by the reconnection scenario only, which the static host alone runs.
 void waitForDriver(const std::string& tag) {
@@ -387,6 +428,9 @@ int main(int argc, char** argv) {
     else if (scenario == "cycles") rc = scenarioCycles(args);
     else if (scenario == "destructor") rc = scenarioDestructor(args);
     else if (scenario == "hang") rc = scenarioHang();
+#ifndef ZOLVO_WIN32_HOST_STATIC
+    else if (scenario == "version") rc = scenarioVersion();
+#endif
 #ifdef ZOLVO_WIN32_HOST_STATIC
     else if (scenario == "reconnect") rc = scenarioReconnect(args);
     else if (scenario == "codepage") rc = scenarioCodepage(args);
