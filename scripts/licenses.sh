@@ -28,7 +28,9 @@ from_tarball() {
   [ -n "$sources" ] || fail "ZOLVO_WIN32_SOURCES is not set"
   local file=$sources/$1 top=${1%.tar.xz}
   [ -f "$file" ] || fail "missing tarball: $file"
-  tar -xJOf "$file" "$top/$2" >"$3" 2>/dev/null && [ -s "$3" ] || fail "no $2 in $file"
+  if ! tar -xJOf "$file" "$top/$2" >"$3" 2>/dev/null || [ ! -s "$3" ]; then
+    fail "no $2 in $file"
+  fi
 }
 
 # Paragraphs of a Debian copyright file (DEP-5) that name files under $2, and
@@ -93,8 +95,10 @@ for component in "$@"; do
       [ -n "$sources" ] || fail "ZOLVO_WIN32_SOURCES is not set"
       [ -f "$sources/$qt" ] || fail "missing tarball: $sources/$qt"
       for f in LICENSE.LGPLv3 LICENSE.GPL3 LICENSE.GPL2; do
-        tar -xJOf "$sources/$qt" "qtbase-everywhere-src-5.15.8/$f" >"$dest/qt/$f.txt" 2>/dev/null &&
-          [ -s "$dest/qt/$f.txt" ] || fail "no $f in $sources/$qt"
+        if ! tar -xJOf "$sources/$qt" "qtbase-everywhere-src-5.15.8/$f" >"$dest/qt/$f.txt" 2>/dev/null ||
+          [ ! -s "$dest/qt/$f.txt" ]; then
+          fail "no $f in $sources/$qt"
+        fi
       done
       { echo "Qt 5.15.8 (qtbase) is used under the GNU Lesser General Public License version 3"
         echo "(LICENSE.LGPLv3.txt, which adds to LICENSE.GPL3.txt). Its source is Debian 12's"

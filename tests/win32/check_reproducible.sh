@@ -26,7 +26,10 @@ cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 toolchain=$(cache_value CMAKE_TOOLCHAIN_FILE)
 prefix=$(cache_value ZOLVO_WIN32_PREFIX)
 strip_tool=$(cache_value CMAKE_STRIP)
-[ -n "$toolchain" ] && [ -n "$prefix" ] || { echo "FAIL no toolchain or prefix in $build/CMakeCache.txt"; exit 1; }
+if [ -z "$toolchain" ] || [ -z "$prefix" ]; then
+  echo "FAIL no toolchain or prefix in $build/CMakeCache.txt"
+  exit 1
+fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -50,12 +53,14 @@ for run in "other-checkout:$work/elsewhere/checkout:$work/elsewhere/build" \
   for f in ZOLVO_SDK.dll libZOLVO_SDK.dll.a; do
     a=$(sha256sum <"$build/zolvo_sdk/$f" | cut -d' ' -f1)
     b=$(sha256sum <"$out/zolvo_sdk/$f" | cut -d' ' -f1)
-    [ "$a" = "$b" ] && echo "ok   $name: $f $b" || fail "$name: $f differs ($a, again $b)"
+    if [ "$a" = "$b" ]; then echo "ok   $name: $f $b"; else fail "$name: $f differs ($a, again $b)"; fi
   done
   cp "$out/zolvo_sdk/ZOLVO_SDK.dll" "$work/stripped.dll"
   SOURCE_DATE_EPOCH=0 "$strip_tool" --strip-unneeded "$work/stripped.dll" || fail "cannot strip"
-  cmp -s "$work/stripped.dll" "$package/bin/ZOLVO_SDK.dll" &&
-    echo "ok   $name: stripped, the package's ZOLVO_SDK.dll" ||
+  if cmp -s "$work/stripped.dll" "$package/bin/ZOLVO_SDK.dll"; then
+    echo "ok   $name: stripped, the package's ZOLVO_SDK.dll"
+  else
     fail "$name: stripped, it differs from the package's ZOLVO_SDK.dll"
+  fi
 done
 exit $status
