@@ -163,9 +163,10 @@ top=ZOLVO_SDK-$version-win32
 dist=$out/dist
 rm -rf "$dist"
 mkdir -p "$dist"
-epoch=$(git -C "$ZOLVO_ROOT" log -1 --format=%ct 2>/dev/null) || epoch=
-SOURCE_DATE_EPOCH=${epoch:-${SOURCE_DATE_EPOCH:-}} cpack --config "$sdk/CPackConfig.cmake" -B "$dist" \
-  >"$logs/package.log" 2>&1 || fail "packaging failed (log: $logs/package.log)"
+epoch=$(git -C "$ZOLVO_ROOT" log -1 --format=%ct 2>/dev/null) || epoch=${SOURCE_DATE_EPOCH:-}
+[ -z "$epoch" ] || export SOURCE_DATE_EPOCH=$epoch
+cpack --config "$sdk/CPackConfig.cmake" -B "$dist" >"$logs/package.log" 2>&1 ||
+  fail "packaging failed (log: $logs/package.log)"
 rm -rf "$dist/_CPack_Packages"
 [ -f "$dist/$top.zip" ] || fail "no $top.zip in $dist (log: $logs/package.log)"
 # The unpacked copy is what the Windows suite runs with.
