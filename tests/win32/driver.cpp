@@ -29,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "broken_text_checks.h"
 #include "codepage.h"
 #include "result_text.h"
 #include "rig.h"
@@ -424,6 +425,37 @@ TEST(Win32, HttpsPlatformThroughSchannel) {
     EXPECT_EQ(server.requestsTo("/api/order/query.do").size(), 1u);
 }
 
+// A text argument that ends in a lone lead byte or a cut character: on
+// Windows as on Linux every key arrives, in order, the signature last, and
+// both systems send the same form for the same call.
+TEST(Win32, BrokenGbkEndingsSendTheSameFormAsLinux) {
+    rig::PlatformServer windows;
+    WineRun run(false, {"broken", windows.baseUrl()});
+    EXPECT_RAN_TO_END(run, 120);
+    EXPECT_EQ(hexOf(run.result("init")), hexOf(resultText("0000", "初始化成功!")));
+
+    // The same calls from this process, through the iconv layer.
+    rig::PlatformServer onLinux;
+    zolvo_sdk::ZOLVOSDK::setCallBackFun([](const char*) {});
+    ASSERT_EQ(hexOf(zolvo_sdk::ZOLVOSDK::init(kManufacturer, kParkCode, kSysCode, kChannel, kKey,
+                                              onLinux.baseUrl())),
+              hexOf(resultText("0000", "初始化成功!")));
+    const auto cases = brokentext::allCases();
+    for (const auto& c : cases) brokentext::run(c);
+    zolvo_sdk::ZOLVOSDK::unInit();
+
+    const auto fromWindows = windows.requests();
+    const auto fromLinux = onLinux.requests();
+    ASSERT_EQ(fromWindows.size(), cases.size() + 1) << "one request a call, after the init";
+    ASSERT_EQ(fromLinux.size(), cases.size() + 1);
+    for (size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].label());
+        EXPECT_EQ(run.result(cases[i].label()).find("\"code\":\"1000\""), std::string::npos);
+        brokentext::checkRequest(cases[i], fromWindows[i + 1], kKey);
+        EXPECT_EQ(hexOf(rig::wireForm(fromWindows[i + 1])), hexOf(rig::wireForm(fromLinux[i + 1])));
+    }
+}
+
 // ------------------------------------------------------------------ commands
 
 struct CommandRig {
@@ -653,28 +685,45 @@ TEST(Win32, CodePageLayerAgainstIconvOverEveryGbkPair) {
     EXPECT_EQ(pairs, 126u * 190u);
     EXPECT_EQ(differing, expectedWindows.size());
 
-    // Bytes that are no GBK text: both layers replace rather than refuse, each
-    // its own way. iconv puts U+FFFD for the first byte and reads on from the
-    // next; Windows puts "?" for a cut or broken pair as a whole (the space in
-    // 81 20 is lost), and maps the single byte FF into the Private Use Area.
+    // Bytes that are no GBK text: both layers replace rather than refuse. A
+    // lead byte that no trail byte follows is one U+FFFD on both systems, and
+    // the byte after it is converted on its own (the space of 81 20 stays).
+    // That byte alone is where they differ: Windows maps FF into the Private
+    // Use Area, iconv refuses it.
     struct OddText {
         std::string text, windows, iconv;
     };
     const OddText oddTexts[] = {
         {"\x80", "E282AC", "E282AC"},  // the euro sign, alike
         {"\xFF", "EFA3B5", "EFBFBD"},
-        {"A\x81", "413F", "41EFBFBD"},
+        {"A\x81", "41EFBFBD", "41EFBFBD"},
         {"\x81\x20"
          "B",
-         "3F42", "EFBFBD2042"},
-        {"\xA1\x7F", "3F", "EFBFBD7F"},
-        {"\xFE\xFF", "3F", "EFBFBDEFBFBD"},
+         "EFBFBD2042", "EFBFBD2042"},
+        {"\xA1\x7F", "EFBFBD7F", "EFBFBD7F"},
+        {"\xFE\xFF", "EFBFBDEFA3B5", "EFBFBDEFBFBD"},
+        {"\xD6&\xD6\xD0", "EFBFBD26E4B8AD", "EFBFBD26E4B8AD"},
     };
     for (const auto& odd : oddTexts) {
         EXPECT_EQ(compactHex(run.result("odd-" + compactHex(odd.text))), odd.windows)
             << compactHex(odd.text);
         EXPECT_EQ(compactHex(zolvo_sdk::ansiToUtf8(odd.text)), odd.iconv) << compactHex(odd.text);
     }
+
+    // Every lead byte before every byte that cannot trail it (01-3F, 7F, FF).
+    std::ifstream broken(dir.path() + "/broken.txt");
+    ASSERT_TRUE(broken.good());
+    size_t brokenPairs = 0;
+    while (broken >> pairHex >> winUtf8) {
+        ++brokenPairs;
+        const std::string bytes = unhex(pairHex);
+        const bool ff = static_cast<unsigned char>(bytes[1]) == 0xFF;
+        const std::string next = ff ? "EFA3B5" : compactHex(bytes.substr(1));
+        EXPECT_EQ(winUtf8, "EFBFBD" + next) << pairHex;
+        EXPECT_EQ(compactHex(zolvo_sdk::ansiToUtf8(bytes)), "EFBFBD" + (ff ? "EFBFBD" : next))
+            << pairHex;
+    }
+    EXPECT_EQ(brokenPairs, 126u * 65u);
     std::cout << pairs << " pairs; " << validPairs
               << " mapped by glibc's GBK, the same on Windows; " << differing
               << " differ (the expected table)" << std::endl;
