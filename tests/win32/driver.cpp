@@ -31,6 +31,8 @@
 
 #include "broken_text_checks.h"
 #include "codepage.h"
+#include "exit_checks.h"
+#include "host_process.h"
 #include "result_text.h"
 #include "rig.h"
 #include "wire_hex.h"
@@ -65,136 +67,31 @@ std::string requiredEnv(const char* name) {
 
 std::string unhex(const std::string& text) { return wirehex::decode(text); }
 
-// One run of a host program under wine, its standard output and error merged
-// into one pipe that a thread reads, its standard input a pipe of ours.
-class WineRun {
+// One run of a host program under wine.
+class WineRun : public hostrun::HostProcess {
 public:
-    WineRun(bool staticHost, std::vector<std::string> args, std::string lcAll = "zh_CN.GBK") {
-        const std::string program =
-            requiredEnv(staticHost ? "ZOLVO_WIN32_HOST_STATIC" : "ZOLVO_WIN32_HOST");
-        const std::string dlls = requiredEnv("ZOLVO_WIN32_DLLS");
-        const std::string prefix = requiredEnv("WINEPREFIX");
-        if (program.empty() || dlls.empty() || prefix.empty()) return;
-        int out[2], in[2];
-        if (pipe(out) != 0 || pipe(in) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            setpgid(0, 0);
-            dup2(in[0], 0);
-            dup2(out[1], 1);
-            dup2(out[1], 2);
-            close(in[0]);
-            close(in[1]);
-            close(out[0]);
-            close(out[1]);
-            setenv("WINEDEBUG", "-all", 1);
-            setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
-            setenv("WINEPATH", dlls.c_str(), 1);
-            setenv("LC_ALL", lcAll.c_str(), 1);
-            std::vector<char*> argv;
-            argv.push_back(const_cast<char*>("wine"));
-            argv.push_back(const_cast<char*>(program.c_str()));
-            for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execvp("wine", argv.data());
-            _exit(127);
-        }
-        setpgid(pid_, pid_);
-        close(in[0]);
-        close(out[1]);
-        input_ = in[1];
-        reader_ = std::thread([this, fd = out[0]] {
-            char buffer[4096];
-            for (;;) {
-                const ssize_t n = read(fd, buffer, sizeof buffer);
-                if (n <= 0) break;
-                std::lock_guard<std::mutex> lock(mutex_);
-                // Windows' text mode ends lines with CR LF; lines here end with LF.
-                for (ssize_t i = 0; i < n; ++i) {
-                    if (buffer[i] != '\r') output_ += buffer[i];
-                }
-            }
-            close(fd);
-        });
-    }
-
-    ~WineRun() {
-        // A program still running here is killed at once.
-        if (pid_ > 0 && !exited_) wait(0ms);
-        if (input_ >= 0) close(input_);
-        if (reader_.joinable()) reader_.join();
-    }
-
-    std::string output() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return output_;
-    }
-
-    bool waitFor(const std::string& needle, std::chrono::milliseconds timeout) const {
-        return rig::waitUntil([&] { return output().find(needle) != std::string::npos; }, timeout);
-    }
-
-    void send(const std::string& text) {
-        const std::string lineText = text + "\n";
-        if (input_ >= 0) (void)!write(input_, lineText.data(), lineText.size());
-    }
-
-    // The exit status; -1 when the program was killed after `timeout`.
-    int wait(std::chrono::milliseconds timeout) {
-        if (pid_ <= 0) return -2;
-        if (exited_) return status_;
-        int status = 0;
-        const auto end = std::chrono::steady_clock::now() + timeout;
-        for (;;) {
-            const pid_t r = waitpid(pid_, &status, WNOHANG);
-            if (r == pid_) break;
-            if (std::chrono::steady_clock::now() > end) {
-                kill(pid_, SIGKILL);  // the wine process; the prefix's wineserver -k ends the rest
-                waitpid(pid_, &status, 0);
-                exited_ = true;
-                status_ = -1;
-                return status_;
-            }
-            std::this_thread::sleep_for(20ms);
-        }
-        exited_ = true;
-        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        // Whatever the program wrote last is in the pipe: let the reader take it.
-        if (reader_.joinable()) reader_.join();
-        return status_;
-    }
-
-    // "R <label> <hex>" lines, in order.
-    std::vector<std::pair<std::string, std::string>> results() const {
-        std::vector<std::pair<std::string, std::string>> all;
-        std::istringstream lines(output());
-        std::string l;
-        while (std::getline(lines, l)) {
-            if (l.rfind("R ", 0) != 0) continue;
-            const size_t space = l.find(' ', 2);
-            if (space == std::string::npos) continue;
-            all.emplace_back(l.substr(2, space - 2), unhex(l.substr(space + 1)));
-        }
-        return all;
-    }
-
-    // The first result of that label; fails the test when there is none.
-    std::string result(const std::string& label) const {
-        for (const auto& r : results()) {
-            if (r.first == label) return r.second;
-        }
-        ADD_FAILURE() << "no result " << label << " in the output:\n" << output();
-        return std::string();
-    }
+    WineRun(bool staticHost, std::vector<std::string> args, std::string lcAll = "zh_CN.GBK")
+        : WineRun(requiredEnv(staticHost ? "ZOLVO_WIN32_HOST_STATIC" : "ZOLVO_WIN32_HOST"),
+                  std::move(args), std::move(lcAll)) {}
+    // Another program of the Windows build.
+    WineRun(const std::string& program, std::vector<std::string> args,
+            std::string lcAll = "zh_CN.GBK")
+        : HostProcess(command(program, std::move(args)), environment(std::move(lcAll))) {}
 
 private:
-    pid_t pid_ = -1;
-    int input_ = -1;
-    bool exited_ = false;
-    int status_ = -1;
-    std::thread reader_;
-    mutable std::mutex mutex_;
-    std::string output_;
+    static std::vector<std::string> command(const std::string& program,
+                                            std::vector<std::string> args) {
+        if (program.empty()) return {};
+        args.insert(args.begin(), {"wine", program});
+        return args;
+    }
+    static Environment environment(std::string lcAll) {
+        return {{"WINEDEBUG", "-all"},
+                {"WINEDLLOVERRIDES", "mscoree,mshtml="},
+                {"WINEPATH", requiredEnv("ZOLVO_WIN32_DLLS")},
+                {"WINEPREFIX", requiredEnv("WINEPREFIX")},
+                {"LC_ALL", lcAll}};
+    }
 };
 
 // Runs a program to its end and checks that it ended well.
@@ -589,6 +486,37 @@ TEST(Win32, AHangingProgramIsKilledAtItsTimeOut) {
     EXPECT_EQ(run.wait(2s), -1);
     EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
     EXPECT_EQ(run.output().find("DONE"), std::string::npos);
+}
+
+// ------------------------------------------------------------------ process exit
+
+// A host DLL ends the library from a global object, which runs after every
+// other thread of the process is gone: the process still ends at once, with
+// the exit code that main returned.
+void checkWineExit(const char* hostVariable, const std::string& mode) {
+    const std::string host = requiredEnv(hostVariable);
+    exitcheck::checkProcessExit(
+        [&](const std::vector<std::string>& args) { return std::make_unique<WineRun>(host, args); },
+        mode);
+}
+
+TEST(Win32, ExitWithUnInitInAGlobalObjectWhileIdle) {
+    checkWineExit("ZOLVO_WIN32_EXIT_HOST_UNINIT", "idle");
+}
+TEST(Win32, ExitWithUnInitInAGlobalObjectWhileCommandsArrive) {
+    checkWineExit("ZOLVO_WIN32_EXIT_HOST_UNINIT", "commands");
+}
+TEST(Win32, ExitWithUnInitInAGlobalObjectWhileACallbackIsInARequest) {
+    checkWineExit("ZOLVO_WIN32_EXIT_HOST_UNINIT", "callback");
+}
+TEST(Win32, ExitWithAGlobalLibraryObjectWhileIdle) {
+    checkWineExit("ZOLVO_WIN32_EXIT_HOST_OBJECT", "idle");
+}
+TEST(Win32, ExitWithAGlobalLibraryObjectWhileCommandsArrive) {
+    checkWineExit("ZOLVO_WIN32_EXIT_HOST_OBJECT", "commands");
+}
+TEST(Win32, ExitWithAGlobalLibraryObjectWhileACallbackIsInARequest) {
+    checkWineExit("ZOLVO_WIN32_EXIT_HOST_OBJECT", "callback");
 }
 
 // ------------------------------------------------------------------ code pages
