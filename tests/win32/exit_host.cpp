@@ -4,8 +4,8 @@
 //   zolvo_exit_host <idle|commands|callback> <url> <exit code>
 //
 // idle: returns from main once a line comes on standard input (after
-// "WAIT go"); commands: once three commands have arrived; callback: once the
-// callback object is inside its request. Before it returns it prints
+// "WAIT go"); commands: once three commands have arrived; callback: 300 ms
+// after the callback object has gone into its request. Before it returns it prints
 // "RETURNING <exit code>".
 #include <chrono>
 #include <cstdio>
@@ -57,6 +57,8 @@ int main(int argc, char** argv) {
         reached = waitUntil([] { return exit_plugin_commands() >= 3; });
     } else if (mode == "callback") {
         reached = waitUntil([] { return exit_plugin_in_request() == 1; });
+        // The request reaches the platform, which answers it a second later.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
     } else {
         return 2;
     }
