@@ -33,6 +33,23 @@ public:
     // Runs argv[0] (looked up in PATH) with `argv` and `environment` added to ours.
     HostProcess(const std::vector<std::string>& argv, const Environment& environment) {
         if (argv.empty()) return;
+        // Everything the child needs is made before the fork: between fork and
+        // exec a child of a threaded process must not allocate (another thread
+        // may have held the allocator's lock at the fork).
+        std::vector<std::string> variables;
+        for (char** e = environ; *e != nullptr; ++e) {
+            const std::string variable = *e;
+            const std::string name = variable.substr(0, variable.find('='));
+            bool replaced = false;
+            for (const auto& given : environment) replaced = replaced || given.first == name;
+            if (!replaced) variables.push_back(variable);
+        }
+        for (const auto& [name, value] : environment) variables.push_back(name + "=" + value);
+        std::vector<char*> envp, args;
+        for (auto& v : variables) envp.push_back(v.data());
+        envp.push_back(nullptr);
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
         int out[2], in[2];
         if (pipe(out) != 0 || pipe(in) != 0) return;
         pid_ = fork();
@@ -45,11 +62,7 @@ public:
             close(in[1]);
             close(out[0]);
             close(out[1]);
-            for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
-            std::vector<char*> args;
-            for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-            args.push_back(nullptr);
-            execvp(args[0], args.data());
+            execvpe(args[0], args.data(), envp.data());
             _exit(127);
         }
         setpgid(pid_, pid_);
