@@ -71,6 +71,22 @@ TEST(AnsiToUtf8Test, EndsAtNulAndReplacesUnmappedBytes) {
     EXPECT_EQ(ansiToUtf8(gbk), utf8);
 }
 
+// A lead byte that no trail byte follows is one replacement, and the byte
+// after it is converted on its own: a separator after a broken or cut
+// character is never taken into it.
+TEST(AnsiToUtf8Test, BrokenCharacterKeepsTheByteAfterIt) {
+    using zolvo_sdk::ansiToUtf8;
+    EXPECT_EQ(ansiToUtf8("a=X\x81&b=Y"), "a=X\xEF\xBF\xBD&b=Y");
+    EXPECT_EQ(ansiToUtf8("\xFE&sign=0"), "\xEF\xBF\xBD&sign=0");
+    EXPECT_EQ(ansiToUtf8("\xD6=\xD6\xD0"), "\xEF\xBF\xBD=\xE4\xB8\xAD");
+    EXPECT_EQ(ansiToUtf8("\x81\x20"
+                         "B"),
+              "\xEF\xBF\xBD B");
+    // 7F is no trail byte; 80 is one.
+    EXPECT_EQ(ansiToUtf8("\xA1\x7F"), "\xEF\xBF\xBD\x7F");
+    EXPECT_EQ(ansiToUtf8("\x81\x80"), "\xE4\xBA\x90");
+}
+
 TEST(AnsiToUtf8Test, ThreadsConvertIndependently) {
     std::vector<std::thread> threads;
     std::vector<int> failures(4, 0);

@@ -32,7 +32,10 @@
 #include <thread>
 #include <vector>
 
+#include "broken_text_checks.h"
 #include "codepage.h"
+#include "exit_checks.h"
+#include "host_process.h"
 #include "result_text.h"
 #include "rig.h"
 #include "wire_hex.h"
@@ -67,142 +70,33 @@ std::string requiredEnv(const char* name) {
 
 std::string unhex(const std::string& text) { return wirehex::decode(text); }
 
-// One run of a host program under wine, its standard output and error merged
-// into one pipe that a thread reads, its standard input a pipe of ours.
-class WineRun {
+// One run of a host program under wine.
+class WineRun : public hostrun::HostProcess {
 public:
     WineRun(bool staticHost, std::vector<std::string> args, std::string lcAll = "zh_CN.GBK")
-        : WineRun(staticHost ? "ZOLVO_WIN32_HOST_STATIC" : "ZOLVO_WIN32_HOST", "ZOLVO_WIN32_DLLS",
+        : WineRun(requiredEnv(staticHost ? "ZOLVO_WIN32_HOST_STATIC" : "ZOLVO_WIN32_HOST"),
                   std::move(args), std::move(lcAll)) {}
-
-    // The program named by the variable `programVariable`, with the DLLs of the
-    // folder that `dllsVariable` names.
-    WineRun(const char* programVariable, const char* dllsVariable, std::vector<std::string> args,
-            std::string lcAll = "zh_CN.GBK") {
-        const std::string program = requiredEnv(programVariable);
-        const std::string dlls = requiredEnv(dllsVariable);
-        const std::string prefix = requiredEnv("WINEPREFIX");
-        if (program.empty() || dlls.empty() || prefix.empty()) return;
-        int out[2], in[2];
-        if (pipe(out) != 0 || pipe(in) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            setpgid(0, 0);
-            dup2(in[0], 0);
-            dup2(out[1], 1);
-            dup2(out[1], 2);
-            close(in[0]);
-            close(in[1]);
-            close(out[0]);
-            close(out[1]);
-            setenv("WINEDEBUG", "-all", 1);
-            setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
-            setenv("WINEPATH", dlls.c_str(), 1);
-            setenv("LC_ALL", lcAll.c_str(), 1);
-            std::vector<char*> argv;
-            argv.push_back(const_cast<char*>("wine"));
-            argv.push_back(const_cast<char*>(program.c_str()));
-            for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execvp("wine", argv.data());
-            _exit(127);
-        }
-        setpgid(pid_, pid_);
-        close(in[0]);
-        close(out[1]);
-        input_ = in[1];
-        reader_ = std::thread([this, fd = out[0]] {
-            char buffer[4096];
-            for (;;) {
-                const ssize_t n = read(fd, buffer, sizeof buffer);
-                if (n <= 0) break;
-                std::lock_guard<std::mutex> lock(mutex_);
-                // Windows' text mode ends lines with CR LF; lines here end with LF.
-                for (ssize_t i = 0; i < n; ++i) {
-                    if (buffer[i] != '\r') output_ += buffer[i];
-                }
-            }
-            close(fd);
-        });
-    }
-
-    ~WineRun() {
-        // A program still running here is killed at once.
-        if (pid_ > 0 && !exited_) wait(0ms);
-        if (input_ >= 0) close(input_);
-        if (reader_.joinable()) reader_.join();
-    }
-
-    std::string output() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return output_;
-    }
-
-    bool waitFor(const std::string& needle, std::chrono::milliseconds timeout) const {
-        return rig::waitUntil([&] { return output().find(needle) != std::string::npos; }, timeout);
-    }
-
-    void send(const std::string& text) {
-        const std::string lineText = text + "\n";
-        if (input_ >= 0) (void)!write(input_, lineText.data(), lineText.size());
-    }
-
-    // The exit status; -1 when the program was killed after `timeout`.
-    int wait(std::chrono::milliseconds timeout) {
-        if (pid_ <= 0) return -2;
-        if (exited_) return status_;
-        int status = 0;
-        const auto end = std::chrono::steady_clock::now() + timeout;
-        for (;;) {
-            const pid_t r = waitpid(pid_, &status, WNOHANG);
-            if (r == pid_) break;
-            if (std::chrono::steady_clock::now() > end) {
-                kill(pid_, SIGKILL);  // the wine process; the prefix's wineserver -k ends the rest
-                waitpid(pid_, &status, 0);
-                exited_ = true;
-                status_ = -1;
-                return status_;
-            }
-            std::this_thread::sleep_for(20ms);
-        }
-        exited_ = true;
-        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        // Whatever the program wrote last is in the pipe: let the reader take it.
-        if (reader_.joinable()) reader_.join();
-        return status_;
-    }
-
-    // "R <label> <hex>" lines, in order.
-    std::vector<std::pair<std::string, std::string>> results() const {
-        std::vector<std::pair<std::string, std::string>> all;
-        std::istringstream lines(output());
-        std::string l;
-        while (std::getline(lines, l)) {
-            if (l.rfind("R ", 0) != 0) continue;
-            const size_t space = l.find(' ', 2);
-            if (space == std::string::npos) continue;
-            all.emplace_back(l.substr(2, space - 2), unhex(l.substr(space + 1)));
-        }
-        return all;
-    }
-
-    // The first result of that label; fails the test when there is none.
-    std::string result(const std::string& label) const {
-        for (const auto& r : results()) {
-            if (r.first == label) return r.second;
-        }
-        ADD_FAILURE() << "no result " << label << " in the output:\n" << output();
-        return std::string();
-    }
+    // Another program of the Windows build, or one built elsewhere with the DLLs
+    // of the folder that `dllsVariable` names.
+    WineRun(const std::string& program, std::vector<std::string> args,
+            std::string lcAll = "zh_CN.GBK", const char* dllsVariable = "ZOLVO_WIN32_DLLS")
+        : HostProcess(command(program, std::move(args)),
+                      environment(std::move(lcAll), dllsVariable)) {}
 
 private:
-    pid_t pid_ = -1;
-    int input_ = -1;
-    bool exited_ = false;
-    int status_ = -1;
-    std::thread reader_;
-    mutable std::mutex mutex_;
-    std::string output_;
+    static std::vector<std::string> command(const std::string& program,
+                                            std::vector<std::string> args) {
+        if (program.empty()) return {};
+        args.insert(args.begin(), {"wine", program});
+        return args;
+    }
+    static Environment environment(std::string lcAll, const char* dllsVariable) {
+        return {{"WINEDEBUG", "-all"},
+                {"WINEDLLOVERRIDES", "mscoree,mshtml="},
+                {"WINEPATH", requiredEnv(dllsVariable)},
+                {"WINEPREFIX", requiredEnv("WINEPREFIX")},
+                {"LC_ALL", lcAll}};
+    }
 };
 
 // Runs a program to its end and checks that it ended well.
@@ -433,6 +327,37 @@ TEST(Win32, HttpsPlatformThroughSchannel) {
     EXPECT_EQ(server.requestsTo("/api/order/query.do").size(), 1u);
 }
 
+// A text argument that ends in a lone lead byte or a cut character: on
+// Windows as on Linux every key arrives, in order, the signature last, and
+// both systems send the same form for the same call.
+TEST(Win32, BrokenGbkEndingsSendTheSameFormAsLinux) {
+    rig::PlatformServer windows;
+    WineRun run(false, {"broken", windows.baseUrl()});
+    EXPECT_RAN_TO_END(run, 120);
+    EXPECT_EQ(hexOf(run.result("init")), hexOf(resultText("0000", "初始化成功!")));
+
+    // The same calls from this process, through the iconv layer.
+    rig::PlatformServer onLinux;
+    zolvo_sdk::ZOLVOSDK::setCallBackFun([](const char*) {});
+    ASSERT_EQ(hexOf(zolvo_sdk::ZOLVOSDK::init(kManufacturer, kParkCode, kSysCode, kChannel, kKey,
+                                              onLinux.baseUrl())),
+              hexOf(resultText("0000", "初始化成功!")));
+    const auto cases = brokentext::allCases();
+    for (const auto& c : cases) brokentext::run(c);
+    zolvo_sdk::ZOLVOSDK::unInit();
+
+    const auto fromWindows = windows.requests();
+    const auto fromLinux = onLinux.requests();
+    ASSERT_EQ(fromWindows.size(), cases.size() + 1) << "one request a call, after the init";
+    ASSERT_EQ(fromLinux.size(), cases.size() + 1);
+    for (size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].label());
+        EXPECT_EQ(run.result(cases[i].label()).find("\"code\":\"1000\""), std::string::npos);
+        brokentext::checkRequest(cases[i], fromWindows[i + 1], kKey);
+        EXPECT_EQ(hexOf(rig::wireForm(fromWindows[i + 1])), hexOf(rig::wireForm(fromLinux[i + 1])));
+    }
+}
+
 // ------------------------------------------------------------------ commands
 
 struct CommandRig {
@@ -574,7 +499,8 @@ TEST(Win32, AHangingProgramIsKilledAtItsTimeOut) {
 // with that copy's DLLs: init, a request, a command, unInit.
 TEST(Win32, PackageHostFromTheZipRunsInitRequestCommandUnInit) {
     CommandRig rig("package");
-    WineRun run("ZOLVO_WIN32_PACKAGE_HOST", "ZOLVO_WIN32_PACKAGE_DLLS", {rig.platform.baseUrl()});
+    WineRun run(requiredEnv("ZOLVO_WIN32_PACKAGE_HOST"), {rig.platform.baseUrl()}, "zh_CN.GBK",
+                "ZOLVO_WIN32_PACKAGE_DLLS");
     ASSERT_TRUE(run.waitFor(rig.subscribed(), 60s)) << run.output();
     ASSERT_TRUE(
         rig.send(R"({"command":"prePay","orderId":"O9","carNumber":"C9","parkCode":"P9"})"));
@@ -603,6 +529,37 @@ TEST(Win32, VersionResourceCarriesTheProjectVersion) {
     EXPECT_EQ(run.result("ProductName"), "ZOLVO_SDK");
     EXPECT_EQ(run.result("CompanyName"), "");
     EXPECT_EQ(run.result("OriginalFilename"), "ZOLVO_SDK.dll");
+}
+
+// ------------------------------------------------------------------ process exit
+
+// A host DLL ends the library from a global object, which runs after every
+// other thread of the process is gone: the process still ends at once, with
+// the exit code that main returned.
+void checkWineExit(const char* hostVariable, const std::string& mode) {
+    const std::string host = requiredEnv(hostVariable);
+    exitcheck::checkProcessExit(
+        [&](const std::vector<std::string>& args) { return std::make_unique<WineRun>(host, args); },
+        mode);
+}
+
+TEST(Win32, ExitWithUnInitInAGlobalObjectWhileIdle) {
+    checkWineExit("ZOLVO_WIN32_EXIT_HOST_UNINIT", "idle");
+}
+TEST(Win32, ExitWithUnInitInAGlobalObjectWhileCommandsArrive) {
+    checkWineExit("ZOLVO_WIN32_EXIT_HOST_UNINIT", "commands");
+}
+TEST(Win32, ExitWithUnInitInAGlobalObjectWhileACallbackIsInARequest) {
+    checkWineExit("ZOLVO_WIN32_EXIT_HOST_UNINIT", "callback");
+}
+TEST(Win32, ExitWithAGlobalLibraryObjectWhileIdle) {
+    checkWineExit("ZOLVO_WIN32_EXIT_HOST_OBJECT", "idle");
+}
+TEST(Win32, ExitWithAGlobalLibraryObjectWhileCommandsArrive) {
+    checkWineExit("ZOLVO_WIN32_EXIT_HOST_OBJECT", "commands");
+}
+TEST(Win32, ExitWithAGlobalLibraryObjectWhileACallbackIsInARequest) {
+    checkWineExit("ZOLVO_WIN32_EXIT_HOST_OBJECT", "callback");
 }
 
 // ------------------------------------------------------------------ code pages
@@ -699,28 +656,45 @@ TEST(Win32, CodePageLayerAgainstIconvOverEveryGbkPair) {
     EXPECT_EQ(pairs, 126u * 190u);
     EXPECT_EQ(differing, expectedWindows.size());
 
-    // Bytes that are no GBK text: both layers replace rather than refuse, each
-    // its own way. iconv puts U+FFFD for the first byte and reads on from the
-    // next; Windows puts "?" for a cut or broken pair as a whole (the space in
-    // 81 20 is lost), and maps the single byte FF into the Private Use Area.
+    // Bytes that are no GBK text: both layers replace rather than refuse. A
+    // lead byte that no trail byte follows is one U+FFFD on both systems, and
+    // the byte after it is converted on its own (the space of 81 20 stays).
+    // That byte alone is where they differ: Windows maps FF into the Private
+    // Use Area, iconv refuses it.
     struct OddText {
         std::string text, windows, iconv;
     };
     const OddText oddTexts[] = {
         {"\x80", "E282AC", "E282AC"},  // the euro sign, alike
         {"\xFF", "EFA3B5", "EFBFBD"},
-        {"A\x81", "413F", "41EFBFBD"},
+        {"A\x81", "41EFBFBD", "41EFBFBD"},
         {"\x81\x20"
          "B",
-         "3F42", "EFBFBD2042"},
-        {"\xA1\x7F", "3F", "EFBFBD7F"},
-        {"\xFE\xFF", "3F", "EFBFBDEFBFBD"},
+         "EFBFBD2042", "EFBFBD2042"},
+        {"\xA1\x7F", "EFBFBD7F", "EFBFBD7F"},
+        {"\xFE\xFF", "EFBFBDEFA3B5", "EFBFBDEFBFBD"},
+        {"\xD6&\xD6\xD0", "EFBFBD26E4B8AD", "EFBFBD26E4B8AD"},
     };
     for (const auto& odd : oddTexts) {
         EXPECT_EQ(compactHex(run.result("odd-" + compactHex(odd.text))), odd.windows)
             << compactHex(odd.text);
         EXPECT_EQ(compactHex(zolvo_sdk::ansiToUtf8(odd.text)), odd.iconv) << compactHex(odd.text);
     }
+
+    // Every lead byte before every byte that cannot trail it (01-3F, 7F, FF).
+    std::ifstream broken(dir.path() + "/broken.txt");
+    ASSERT_TRUE(broken.good());
+    size_t brokenPairs = 0;
+    while (broken >> pairHex >> winUtf8) {
+        ++brokenPairs;
+        const std::string bytes = unhex(pairHex);
+        const bool ff = static_cast<unsigned char>(bytes[1]) == 0xFF;
+        const std::string next = ff ? "EFA3B5" : compactHex(bytes.substr(1));
+        EXPECT_EQ(winUtf8, "EFBFBD" + next) << pairHex;
+        EXPECT_EQ(compactHex(zolvo_sdk::ansiToUtf8(bytes)), "EFBFBD" + (ff ? "EFBFBD" : next))
+            << pairHex;
+    }
+    EXPECT_EQ(brokenPairs, 126u * 65u);
     std::cout << pairs << " pairs; " << validPairs
               << " mapped by glibc's GBK, the same on Windows; " << differing
               << " differ (the expected table)" << std::endl;

@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "broken_texts.h"
 #include "wire_hex.h"
 #include "zolvo_sdk/zolvo_sdk.h"
 
@@ -301,6 +302,19 @@ int scenarioDestructor(const std::vector<std::string>& a) {
     return 0;
 }
 
+// The six converting request functions, each text argument in turn ending in
+// a broken GBK character (broken_texts.h): <url>.
+int scenarioBroken(const std::vector<std::string>& a) {
+    if (a.size() != 1) return usage();
+    ZOLVOSDK::setCallBackFun(&onPayload);
+    result("init", init(a[0]));
+    for (const brokentext::Case& c : brokentext::allCases()) {
+        result(c.label(), brokentext::run(c));
+    }
+    ZOLVOSDK::unInit();
+    return 0;
+}
+
 // A program that hangs (for the driver's time-out): prints its state and sleeps.
 int scenarioHang() {
     line("READY hanging");
@@ -397,6 +411,20 @@ int scenarioCodepage(const std::vector<std::string>& a) {
         }
     }
     std::fclose(out);
+    // Every lead byte before each byte that cannot trail it, into broken.txt
+    // beside the output file: "LLTT <ansiToUtf8 hex>".
+    const std::string folder = a[0].substr(0, a[0].find_last_of("/\\") + 1);
+    FILE* broken = std::fopen((folder + "broken.txt").c_str(), "wb");
+    if (broken == nullptr) return 4;
+    for (int lead = 0x81; lead <= 0xFE; ++lead) {
+        for (int next = 0x01; next <= 0xFF; ++next) {
+            if ((next >= 0x40 && next <= 0x7E) || (next >= 0x80 && next <= 0xFE)) continue;
+            const std::string text{static_cast<char>(lead), static_cast<char>(next)};
+            std::fprintf(broken, "%s %s\n", hex(text).c_str(),
+                         hex(zolvo_sdk::ansiToUtf8(text)).c_str());
+        }
+    }
+    std::fclose(broken);
     // Texts that are no GBK: single bytes, a cut pair, bytes outside the pair ranges.
     const char* const odd[] = {"\x80",
                                "\xFF",
@@ -404,7 +432,8 @@ int scenarioCodepage(const std::vector<std::string>& a) {
                                "\x81\x20"
                                "B",
                                "\xA1\x7F",
-                               "\xFE\xFF"};
+                               "\xFE\xFF",
+                               "\xD6&\xD6\xD0"};
     for (const char* text : odd) result("odd-" + hex(text), zolvo_sdk::ansiToUtf8(text));
     result("resultText", zolvo_sdk::resultText("1010", "SDK未初始化!"));
     return 0;
@@ -427,6 +456,7 @@ int main(int argc, char** argv) {
     else if (scenario == "callback") rc = scenarioCallback(args);
     else if (scenario == "cycles") rc = scenarioCycles(args);
     else if (scenario == "destructor") rc = scenarioDestructor(args);
+    else if (scenario == "broken") rc = scenarioBroken(args);
     else if (scenario == "hang") rc = scenarioHang();
 #ifndef ZOLVO_WIN32_HOST_STATIC
     else if (scenario == "version") rc = scenarioVersion();

@@ -409,6 +409,12 @@ void stopMqttChannel() {
     c.changed.wait_for(lock, bound, [&] { return !c.anyStaleThreadButMe(); });
 }
 
+void abandonMqttChannelAtExit() {
+    // The mutex may be held by a thread that is gone: the generation is atomic
+    // and every look before a delivery compares it.
+    control().epoch.fetch_add(1);
+}
+
 void teardownMqttClient() {
     ChannelControl& c = control();
     std::unique_ptr<MqttCommandClient> doomed;

@@ -42,6 +42,11 @@ bool callbackRegistered();
 // running callback has returned.
 void stopMqttChannel();
 
+// At the process's end, when the channel's threads are gone already (Windows:
+// the loader's shut-down): marks every channel thread stopped, so that nothing
+// more reaches the host, with no lock and no wait.
+void abandonMqttChannelAtExit();
+
 // Teardown, after stopMqttChannel: deletes the client object (or leaves its
 // deletion to the channel thread still inside it) with the callback object it
 // owns, and then the registered callback object. A callback object whose

@@ -1,5 +1,6 @@
 // The library's state, the registration setters, unInit and teardown.
 #include "channel_control.h"
+#include "process_exit.h"
 #include "sdk_state.h"
 
 namespace zolvo_sdk {
@@ -46,6 +47,11 @@ bool SdkState::clearInitialized() {
     return config_ != nullptr;
 }
 
+void SdkState::clearInitializedAtExit() {
+    std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
+    if (lock.owns_lock()) initialized_ = false;
+}
+
 void SdkState::tearDown() {
     SdkConfigPtr previous;
     {
@@ -56,11 +62,27 @@ void SdkState::tearDown() {
     }
 }
 
+namespace {
+
+// At the process's end on Windows every other thread is gone already, maybe
+// in the middle of one of the library's locks, and will never answer a stop:
+// the channel is only marked stopped (nothing more reaches the host), and
+// nothing is waited for, locked or deleted. False everywhere else.
+bool endingWithTheProcess() {
+    if (!processEnding()) return false;
+    abandonMqttChannelAtExit();
+    sdkState().clearInitializedAtExit();
+    return true;
+}
+
+}  // namespace
+
 ZOLVOSDK::ZOLVOSDK() = default;
 
 ZOLVOSDK& ZOLVOSDK::operator=(const ZOLVOSDK&) { return *this; }
 
 void ZOLVOSDK::unInit() {
+    if (endingWithTheProcess()) return;
     SdkState& state = sdkState();
     if (!state.clearInitialized()) return;  // torn down: nothing left to change
     // The channel's own thread disconnects and destroys its handle; the client
@@ -74,6 +96,7 @@ void ZOLVOSDK::setCallBackFun(CallBackFun fn) { registerCallBackFun(fn); }
 void ZOLVOSDK::setCommandInterface(CommandInterface* object) { registerCommandInterface(object); }
 
 ZOLVOSDK::~ZOLVOSDK() {
+    if (endingWithTheProcess()) return;
     // The channel stops before the client and the callback object go.
     stopMqttChannel();
     teardownMqttClient();

@@ -59,6 +59,9 @@ public:
     bool publish(SdkConfigPtr config);
     // Clears the initialised flag; false when torn down.
     bool clearInitialized();
+    // Clears the initialised flag if the lock is free at once (at the
+    // process's end, when a thread that held it is gone for good).
+    void clearInitializedAtExit();
     // Drops the stored settings for good (snapshots still held stay valid)
     // and clears the initialised flag.
     void tearDown();

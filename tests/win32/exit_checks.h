@@ -1,0 +1,73 @@
+// The check of one run of an exit host (exit_host.cpp with exit_plugin.cpp):
+// on Windows under wine (driver.cpp) and on Linux (exit_test.cpp).
+#ifndef ZOLVO_TESTS_EXIT_CHECKS_H
+#define ZOLVO_TESTS_EXIT_CHECKS_H
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host_process.h"
+#include "rig.h"
+
+namespace exitcheck {
+
+using namespace std::chrono_literals;
+using Start = std::function<std::unique_ptr<hostrun::HostProcess>(const std::vector<std::string>&)>;
+
+// Runs the host in `mode` (idle, commands, callback) against a platform and a
+// broker on loopback, lets main return 7, and checks that the process has
+// ended within 2 s of that, with status 7, and that the plug-in's global
+// object ran its end.
+inline void checkProcessExit(const Start& start, const std::string& mode) {
+    rig::Broker broker;
+    rig::PlatformServer platform;
+    const std::string topic = "zolvo/exit/" + mode;
+    platform.setBroker(broker.uri(), topic);
+    rig::Reply late;  // the request made from inside the callback takes a second
+    late.delayMs = 1000;
+    platform.setReply("/api/order/receive.do", late);
+    rig::CliPublisher sender(broker.port());
+
+    const auto run = start({mode, platform.baseUrl(), "7"});
+    ASSERT_TRUE(run->waitFor("sub topic: " + topic + " ,return code : 0", 60s)) << run->output();
+    std::atomic<bool> stop{false};
+    std::thread publisher;
+    if (mode == "idle") {
+        ASSERT_TRUE(run->waitFor("WAIT go", 10s)) << run->output();
+        run->send("go");
+    } else {
+        publisher = std::thread([&] {
+            for (int n = 0; !stop; ++n) {
+                sender.publish(topic, "{\"command\":\"prePay\",\"orderId\":\"E" +
+                                          std::to_string(n) + "\",\"carNumber\":\"C\"}");
+                std::this_thread::sleep_for(50ms);
+            }
+        });
+    }
+    const bool returned = run->waitFor("RETURNING 7", 60s);
+    const auto returnedAt = std::chrono::steady_clock::now();
+    const int status = run->wait(30s);
+    const auto endedAt = std::chrono::steady_clock::now();
+    stop = true;
+    if (publisher.joinable()) publisher.join();
+
+    const std::string out = run->output();
+    ASSERT_TRUE(returned) << out;
+    EXPECT_EQ(status, 7) << out;
+    EXPECT_LT(endedAt - returnedAt, 2s) << out;
+    EXPECT_NE(out.find("PLUGIN-ENDED"), std::string::npos) << out;
+    if (mode == "callback") {
+        EXPECT_GE(platform.requestsTo("/api/order/receive.do").size(), 1u);
+    }
+}
+
+}  // namespace exitcheck
+
+#endif
