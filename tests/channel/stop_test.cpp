@@ -415,6 +415,22 @@ TEST_F(Stop, TeardownDeletesTheChannelsObjectAndTheRegisteredOne) {
     EXPECT_EQ(calls.callsAfterDelete, 0);
 }
 
+TEST(Registration, TextHandedOverAfterTheStopRequestIsNeitherLoggedNorDelivered) {
+    Calls calls;
+    zolvo_sdk::MqttCommandClient client("tcp://127.0.0.1:9", "", "", "c", "t", 0, 100, 1, 60, 1, 0,
+                                        "");
+    client.holdBothForTesting(&ignorePayload, new Recorder(calls));
+    const std::string command = R"({"command":"prePay","orderId":"late"})";
+    {
+        rig::OutputCapture out(1);
+        zolvo_sdk::requestStopForTesting(client);
+        zolvo_sdk::deliverPayloadForTesting(client, command.data(),
+                                            static_cast<int>(command.size()));
+        EXPECT_EQ(out.text(), "");
+    }
+    EXPECT_EQ(calls.count(), 0u);
+}
+
 TEST(Registration, OwnershipRulesWithoutAChannel) {
     Calls calls;
     auto* a = new Recorder(calls);

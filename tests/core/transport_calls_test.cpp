@@ -241,7 +241,7 @@ TEST(TransportCalls, MultipartPostChecksTheFileFirstAndFreesHandleThenForm) {
     EXPECT_EQ(server.requestCount(), 2u);
 }
 
-TEST(TransportCalls, UploadKeepsTheFileOpenUntilHandleIsFreedThenFreesTheForm) {
+TEST(TransportCalls, UploadKeepsTheFileOpenUntilHandleIsFreed) {
     rig::PlatformServer server;
     rig::TempDir dir;
     const std::string image = dir.write("photo.jpg", "JPEG bytes");
@@ -263,9 +263,10 @@ TEST(TransportCalls, UploadKeepsTheFileOpenUntilHandleIsFreedThenFreesTheForm) {
               concat({{kGlobalInit, "easy_init", "fopen rb ok"},
                       kMultipartOptions,
                       {performed(CURLE_COULDNT_CONNECT), failureLine(CURLE_COULDNT_CONNECT),
-                       "easy_cleanup", "fclose", "formfree set"}}));
+                       "easy_cleanup", "formfree set", "fclose"}}));
 
-    // The handle is made before the file is looked at, and released after it.
+    // The handle is made before the file is looked at, and freed before a file
+    // that fails its check is closed.
     const std::string missing = dir.path() + "/missing.jpg";
     const Outcome noFile =
         runOperation({"upload", server.baseUrl() + kUpload, "a=1", missing}, missing);
@@ -280,7 +281,7 @@ TEST(TransportCalls, UploadKeepsTheFileOpenUntilHandleIsFreedThenFreesTheForm) {
         runOperation({"upload", server.baseUrl() + kUpload, "a=1", dir.path()}, dir.path());
     EXPECT_EQ(directory.result, gbkResult("1000", "未知的文件!"));
     EXPECT_EQ(directory.calls,
-              Calls({kGlobalInit, "easy_init", "fopen rb ok", "fclose", "easy_cleanup"}));
+              Calls({kGlobalInit, "easy_init", "fopen rb ok", "easy_cleanup", "fclose"}));
     EXPECT_EQ(server.requestCount(), 1u);
 }
 

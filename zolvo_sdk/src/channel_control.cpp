@@ -207,17 +207,17 @@ bool MqttCommandClient::waitBeforeReconnect() const {
 }
 
 void MqttCommandClient::deliver(const char* text) {
-    std::cout << "receive Message : " << text << std::endl;
     ChannelControl& c = control();
     CallBackFun fn = nullptr;
     CommandInterface* object = nullptr;
-    // Once a stop is requested the host gets nothing more: the request and each
-    // of these looks are ordered by the mutex.
+    // Once a stop is requested the host gets nothing more, and the text is not
+    // logged either: the request and each of these looks are ordered by the mutex.
     {
         std::lock_guard<std::mutex> lock(c.mutex);
         if (c.stale(epoch)) return;
         fn = callBackFun;
     }
+    std::cout << "receive Message : " << text << std::endl;
     if (fn != nullptr) {
         try {
             fn(text);
@@ -256,6 +256,13 @@ void deliverPayloadForTesting(MqttCommandClient& client, const void* payload, in
     const PayloadText received(payload, length);
     if (length == 0) return;
     client.deliver(received.text);
+}
+
+void requestStopForTesting(MqttCommandClient& client) {
+    ChannelControl& c = control();
+    std::lock_guard<std::mutex> lock(c.mutex);
+    client.epoch = c.epoch;
+    ++c.epoch;
 }
 
 // ---------------------------------------------------------------- the thread

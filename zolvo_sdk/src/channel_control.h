@@ -52,6 +52,9 @@ void teardownMqttClient();
 // bytes, an empty one skipped), with no connection: the callback function and
 // the callback object the client holds get it on the calling thread.
 void deliverPayloadForTesting(MqttCommandClient& client, const void* payload, int length);
+// Marks `client` as run by a channel thread that is then asked to stop, with
+// no thread: what it is handed afterwards goes nowhere.
+void requestStopForTesting(MqttCommandClient& client);
 
 // Delay before each reconnection attempt (60 s unless changed for tests).
 void setReconnectWaitForTesting(std::chrono::milliseconds wait);

@@ -88,6 +88,7 @@ private:
     friend class ChannelControl;
     friend void deliverPayloadForTesting(MqttCommandClient& client, const void* payload,
                                          int length);
+    friend void requestStopForTesting(MqttCommandClient& client);
 
     struct HandleDestroy {
         void operator()(void* handle) const;
