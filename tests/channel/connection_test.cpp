@@ -15,7 +15,7 @@ namespace {
 class Connection : public ::testing::Test {
 protected:
     rig::OutputCapture out{1};
-    Calls calls;
+    CommandLog calls;
 
     void TearDown() override {
         ZOLVOSDK::unInit();
@@ -31,7 +31,7 @@ protected:
 
 TEST_F(Connection, FirstConnectionFailureEndsTheThreadWithFlagClear) {
     configure("tcp://127.0.0.1:" + std::to_string(rig::closedPort()), "t");
-    ZOLVOSDK::setCommandInterface(new Recorder(calls));
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(calls));
     zolvo_sdk::startMqttThread();
     ASSERT_TRUE(waitNoChannelThread());
     EXPECT_NE(out.text().find("Failed to connect, return code -1\n"), std::string::npos);
@@ -47,7 +47,7 @@ TEST_F(Connection, LostBrokerIsReconnectedAndReceivingResumes) {
     std::string topic = uniqueId("topic");
     zolvo_sdk::setReconnectWaitForTesting(300ms);
     configure(broker.uri(), topic);
-    ZOLVOSDK::setCommandInterface(new Recorder(calls));
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(calls));
     zolvo_sdk::startMqttThread();
     ASSERT_TRUE(out.waitFor("sub topic: " + topic + " ,return code : 0\n", 10s));
     // A receive time-out without a message is written, and receiving goes on.
@@ -138,7 +138,7 @@ TEST_F(Connection, TopicSettingWithANulIsSubscribedAndLoggedUpToTheNul) {
     Sender sender(broker.port());
     const std::string topic = uniqueId("topic");
     configure(broker.uri(), topic + std::string(1, '\0') + "/rest");
-    ZOLVOSDK::setCommandInterface(new Recorder(calls));
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(calls));
     zolvo_sdk::startMqttThread();
     ASSERT_TRUE(out.waitFor(" ,return code : 0\n", 10s));
     EXPECT_NE(out.text().find("sub topic: " + topic + " ,return code : 0\n"), std::string::npos)
@@ -159,7 +159,7 @@ TEST_F(Connection, LongBrokerSettingsAreKeptWhole) {
     rig::Broker broker(options);
     Sender sender(broker.port(), user, password);
     configure(broker.uri(), topic, 100, user, password);
-    ZOLVOSDK::setCommandInterface(new Recorder(calls));
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(calls));
     zolvo_sdk::startMqttThread();
     ASSERT_TRUE(out.waitFor("sub topic: " + topic + " ,return code : 0\n", 10s));
     ASSERT_TRUE(sender.publish(topic, R"({"command":"prePay","orderId":"long"})"));

@@ -17,7 +17,7 @@ protected:
     rig::Broker broker;
     std::string topic = uniqueId("topic");
     rig::OutputCapture out{1};
-    Calls calls;
+    CommandLog calls;
 
     std::string init() {
         return ZOLVOSDK::init("M01", "P01", "S01", "C01", "key", platform.baseUrl());
@@ -30,7 +30,7 @@ protected:
 
 TEST_F(InitChannel, CommandsArriveAfterInitAndUnInitStopsTheChannel) {
     platform.setBroker(broker.uri(), topic);
-    ZOLVOSDK::setCommandInterface(new Recorder(calls));
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(calls));
     ASSERT_NE(init().find(R"("code":"0000")"), std::string::npos);
     ASSERT_TRUE(out.waitFor("sub topic: " + topic + " ,return code : 0\n", 10s));
     Sender sender(broker.port());
@@ -46,7 +46,7 @@ TEST_F(InitChannel, SecondInitAfterUnInitReusesTheFirstBrokerSettings) {
     rig::Broker other;
     std::string otherTopic = uniqueId("other");
     platform.setBroker(broker.uri(), topic);
-    ZOLVOSDK::setCommandInterface(new Recorder(calls));
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(calls));
     ASSERT_NE(init().find(R"("code":"0000")"), std::string::npos);
     ASSERT_TRUE(out.waitFor("sub topic: " + topic + " ,return code : 0\n", 10s));
     ZOLVOSDK::unInit();
@@ -74,7 +74,7 @@ TEST_F(InitChannel, MissingReceiveTimeOutReceivesWithoutWaitingAndStopsAtOnce) {
     rig::Reply r;
     r.body = reply;
     platform.setReply("/api/client/init.do", r);
-    ZOLVOSDK::setCommandInterface(new Recorder(calls));
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(calls));
     ASSERT_NE(init().find(R"("code":"0000")"), std::string::npos);
     ASSERT_TRUE(out.waitFor("sub topic: " + topic + " ,return code : 0\n", 10s));
     ASSERT_TRUE(waitForCount(out, "Receive message failed ==> 0\n", 1000, 5s));

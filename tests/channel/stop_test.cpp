@@ -14,7 +14,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-Calls* g_fnCalls = nullptr;
+CommandLog* g_fnCalls = nullptr;
 
 class Stop : public ::testing::Test {
 protected:
@@ -22,8 +22,8 @@ protected:
     Sender sender{broker.port()};
     std::string topic = uniqueId("topic");
     rig::OutputCapture out{1};
-    Calls calls;
-    Calls functionCalls;
+    CommandLog calls;
+    CommandLog functionCalls;
 
     void start(size_t subscriptions = 1, int receiveTimeoutMs = 100) {
         configure(broker.uri(), topic, receiveTimeoutMs);
@@ -42,7 +42,7 @@ protected:
 };
 
 TEST_F(Stop, UnInitDuringReceiveStopsTheThreadAndKeepsTheClient) {
-    ZOLVOSDK::setCommandInterface(new Recorder(calls));
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(calls));
     start();
     auto t0 = Clock::now();
     ZOLVOSDK::unInit();
@@ -90,7 +90,7 @@ INSTANTIATE_TEST_SUITE_P(ReceiveTimeOut, StopWithTimeOut, ::testing::Values(0, 2
 
 TEST_P(StopWithTimeOut, UnInitAndTeardownReturnSoonAndTimeOutLinesKeepTheirRate) {
     const int timeout = GetParam();
-    ZOLVOSDK::setCommandInterface(new Recorder(calls));
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(calls));
     start(1, timeout);
     // One "Receive message failed ==> 0" line per receive time-out that passes
     // without a message: a stream of them for 0, none while a negative time-out
@@ -126,7 +126,7 @@ TEST_P(StopWithTimeOut, UnInitAndTeardownReturnSoonAndTimeOutLinesKeepTheirRate)
     EXPECT_LT(Clock::now() - t0, 2s);
     EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
     EXPECT_EQ(zolvo_sdk::channelClientForTesting(), nullptr);
-    EXPECT_EQ(calls.deleted, 1);
+    EXPECT_EQ(calls.deletedCount(), 1);
     EXPECT_EQ(join(calls.snapshot()), "queryOrder||received|");
 }
 
@@ -136,12 +136,12 @@ void recordPayload(const char* text) { g_fnCalls->add(text); }
 // until after it has returned, reach neither the callback object nor the
 // callback function, and are not logged.
 void Stop::sendWhileUnInitRuns(int receiveTimeoutMs, bool function) {
-    Calls& seen = function ? functionCalls : calls;
+    CommandLog& seen = function ? functionCalls : calls;
     if (function) {
         g_fnCalls = &functionCalls;
         ZOLVOSDK::setCallBackFun(recordPayload);
     } else {
-        ZOLVOSDK::setCommandInterface(new Recorder(calls));
+        ZOLVOSDK::setCommandInterface(new RecordingCommands(calls));
     }
     start(1, receiveTimeoutMs);
     send("before");
@@ -189,16 +189,17 @@ TEST_P(StopWithTimeOut, CommandsSentOnceTheStopIsRequestedReachNoFunction) {
 }
 
 // Runs `action` inside its first queryOrder call.
-class Reentrant : public Recorder {
+class Reentrant : public RecordingCommands {
 public:
-    Reentrant(Calls& calls, std::function<void()> action) : Recorder(calls), action_(action) {}
+    Reentrant(CommandLog& calls, std::function<void()> action)
+        : RecordingCommands(calls), action_(action) {}
     void queryOrder(std::string p, std::string o, std::string c) override {
-        Recorder::queryOrder(p, o, c);
+        RecordingCommands::queryOrder(p, o, c);
         if (action_) {
             auto a = std::move(action_);
             action_ = nullptr;
             a();
-            calls_.add("returned");
+            log_.add("returned");
         }
     }
 
@@ -235,16 +236,16 @@ TEST_F(Stop, UnInitAndANewStartFromInsideACallbackLeaveOneChannel) {
 }
 
 // Blocks inside queryOrder until released.
-class Blocking : public Recorder {
+class Blocking : public RecordingCommands {
 public:
-    using Recorder::Recorder;
+    using RecordingCommands::RecordingCommands;
     void queryOrder(std::string p, std::string o, std::string c) override {
         std::unique_lock<std::mutex> lock(m);
         inside = true;
         cv.notify_all();
         cv.wait(lock, [&] { return released; });
         lock.unlock();
-        Recorder::queryOrder(p, o, c);
+        RecordingCommands::queryOrder(p, o, c);
     }
     void release() {
         std::lock_guard<std::mutex> lock(m);
@@ -272,14 +273,14 @@ TEST_F(Stop, CallbackFunctionRegisteredDuringADispatchDeletesTheObjectAfterTheCa
     ZOLVOSDK::setCallBackFun(ignorePayload);  // does not wait for the call
     EXPECT_LT(Clock::now() - t0, 1s);
     EXPECT_EQ(zolvo_sdk::registeredCommandInterfaceForTesting(), nullptr);
-    EXPECT_EQ(calls.deleted, 0);
+    EXPECT_EQ(calls.deletedCount(), 0);
     object->release();
-    ASSERT_TRUE(rig::waitUntil([&] { return calls.deleted == 1; }, 5s));
+    ASSERT_TRUE(rig::waitUntil([&] { return calls.deletedCount() == 1; }, 5s));
     // The running channel no longer reaches the deleted object.
     send("after");
     ASSERT_TRUE(waitForCount(out, "receive Message : ", 2));
     { ZOLVOSDK teardown; }
-    EXPECT_EQ(calls.deleted, 1);
+    EXPECT_EQ(calls.deletedCount(), 1);
     EXPECT_EQ(calls.callsAfterDelete, 0);
     EXPECT_EQ(join(calls.snapshot()), "queryOrder||held|");
 }
@@ -289,17 +290,17 @@ TEST_F(Stop, CallbackFunctionRegisteredFromInsideTheCallback) {
         new Reentrant(calls, [] { ZOLVOSDK::setCallBackFun(ignorePayload); }));
     start();
     send("first");
-    ASSERT_TRUE(rig::waitUntil([&] { return calls.deleted == 1; }, 10s));
+    ASSERT_TRUE(rig::waitUntil([&] { return calls.deletedCount() == 1; }, 10s));
     send("second");
     ASSERT_TRUE(waitForCount(out, "receive Message : ", 2));
     { ZOLVOSDK teardown; }
-    EXPECT_EQ(calls.deleted, 1);
+    EXPECT_EQ(calls.deletedCount(), 1);
     EXPECT_EQ(calls.callsAfterDelete, 0);
     EXPECT_EQ(join(calls.snapshot()), "queryOrder||first||returned");
 }
 
 TEST_F(Stop, TeardownWhileCommandsArrive) {
-    ZOLVOSDK::setCommandInterface(new Recorder(calls));
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(calls));
     start();
     std::atomic<bool> stopSending{false};
     std::thread sending([&] {
@@ -312,20 +313,20 @@ TEST_F(Stop, TeardownWhileCommandsArrive) {
     EXPECT_EQ(zolvo_sdk::channelClientForTesting(), nullptr);
     EXPECT_EQ(zolvo_sdk::registeredCommandInterfaceForTesting(), nullptr);
     EXPECT_TRUE(zolvo_sdk::sdkState().tornDown());
-    EXPECT_EQ(calls.deleted, 1);
+    EXPECT_EQ(calls.deletedCount(), 1);
     std::this_thread::sleep_for(200ms);
     stopSending = true;
     sending.join();
     EXPECT_EQ(calls.callsAfterDelete, 0);
     { ZOLVOSDK second; }  // finds nothing to delete
-    EXPECT_EQ(calls.deleted, 1);
+    EXPECT_EQ(calls.deletedCount(), 1);
 }
 
 TEST_F(Stop, TeardownFromInsideACallback) {
     ZOLVOSDK::setCommandInterface(new Reentrant(calls, [] { ZOLVOSDK sdk; }));
     start();
     send("first");
-    ASSERT_TRUE(rig::waitUntil([&] { return calls.deleted == 1; }, 10s));
+    ASSERT_TRUE(rig::waitUntil([&] { return calls.deletedCount() == 1; }, 10s));
     ASSERT_TRUE(waitNoChannelThread(5s));
     EXPECT_EQ(zolvo_sdk::channelClientForTesting(), nullptr);
     EXPECT_TRUE(zolvo_sdk::sdkState().tornDown());
@@ -336,17 +337,17 @@ TEST_F(Stop, TeardownFromInsideACallback) {
 // The client keeps the object from an earlier start; the registration releases
 // it in between. It must still be deleted only once.
 TEST_F(Stop, ObjectReleasedBetweenTwoStartsIsDeletedOnce) {
-    ZOLVOSDK::setCommandInterface(new Recorder(calls));
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(calls));
     start();
     ZOLVOSDK::unInit();
     ZOLVOSDK::setCallBackFun(ignorePayload);
-    EXPECT_EQ(calls.deleted, 1);
+    EXPECT_EQ(calls.deletedCount(), 1);
     initialiseAgain();
     start(2);
     send("later");
     ASSERT_TRUE(waitForCount(out, "receive Message : ", 1));
     { ZOLVOSDK teardown; }
-    EXPECT_EQ(calls.deleted, 1);
+    EXPECT_EQ(calls.deletedCount(), 1);
     EXPECT_EQ(calls.callsAfterDelete, 0);
 }
 
@@ -354,9 +355,9 @@ TEST_F(Stop, ObjectReleasedBetweenTwoStartsIsDeletedOnce) {
 // again, and then gives way to a function: the object is deleted once, and the
 // channel calls it no more.
 TEST_F(Stop, ObjectTheChannelHoldsRegisteredAgainIsDeletedOnce) {
-    Calls other;
-    auto* held = new Recorder(calls);
-    auto* replacement = new Recorder(other);
+    CommandLog other;
+    auto* held = new RecordingCommands(calls);
+    auto* replacement = new RecordingCommands(other);
     ZOLVOSDK::setCommandInterface(held);
     start();
     ZOLVOSDK::setCommandInterface(replacement);  // the channel keeps `held`
@@ -365,14 +366,14 @@ TEST_F(Stop, ObjectTheChannelHoldsRegisteredAgainIsDeletedOnce) {
     ZOLVOSDK::setCommandInterface(held);  // `replacement` is the host's again
     EXPECT_EQ(zolvo_sdk::registeredCommandInterfaceForTesting(), held);
     ZOLVOSDK::setCallBackFun(ignorePayload);
-    ASSERT_TRUE(rig::waitUntil([&] { return calls.deleted == 1; }, 5s));
+    ASSERT_TRUE(rig::waitUntil([&] { return calls.deletedCount() == 1; }, 5s));
     send("two");
     ASSERT_TRUE(waitForCount(out, "receive Message : ", 2));
     { ZOLVOSDK teardown; }
-    EXPECT_EQ(calls.deleted, 1);
+    EXPECT_EQ(calls.deletedCount(), 1);
     EXPECT_EQ(calls.callsAfterDelete, 0);
     EXPECT_EQ(join(calls.snapshot()), "queryOrder||one|");
-    EXPECT_EQ(other.deleted, 0);
+    EXPECT_EQ(other.deletedCount(), 0);
     EXPECT_EQ(other.count(), 0u);
     delete replacement;  // a second deletion would show under the sanitizers
 }
@@ -380,46 +381,46 @@ TEST_F(Stop, ObjectTheChannelHoldsRegisteredAgainIsDeletedOnce) {
 // The next start hands the client the object registered meanwhile; the one it
 // held before is the host's again and is not deleted by the library.
 TEST_F(Stop, ObjectReplacedAtTheNextStartIsTheHostsAgain) {
-    Calls other;
-    auto* first = new Recorder(calls);
+    CommandLog other;
+    auto* first = new RecordingCommands(calls);
     ZOLVOSDK::setCommandInterface(first);
     start();
     ZOLVOSDK::unInit();
-    ZOLVOSDK::setCommandInterface(new Recorder(other));
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(other));
     initialiseAgain();
     start(2);
     send("later");
     ASSERT_TRUE(rig::waitUntil([&] { return other.count() == 1; }, 10s));
     { ZOLVOSDK teardown; }
-    EXPECT_EQ(other.deleted, 1);
+    EXPECT_EQ(other.deletedCount(), 1);
     EXPECT_EQ(other.callsAfterDelete, 0);
-    EXPECT_EQ(calls.deleted, 0);
+    EXPECT_EQ(calls.deletedCount(), 0);
     EXPECT_EQ(calls.count(), 0u);
     delete first;
-    EXPECT_EQ(calls.deleted, 1);
+    EXPECT_EQ(calls.deletedCount(), 1);
 }
 
 // The teardown deletes both the object the running channel holds and a
 // different one registered after the start, each once.
 TEST_F(Stop, TeardownDeletesTheChannelsObjectAndTheRegisteredOne) {
-    Calls other;
-    ZOLVOSDK::setCommandInterface(new Recorder(calls));
+    CommandLog other;
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(calls));
     start();
-    ZOLVOSDK::setCommandInterface(new Recorder(other));  // does not reach the channel
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(other));  // does not reach the channel
     send("kept");
     ASSERT_TRUE(rig::waitUntil([&] { return calls.count() == 1; }, 10s));
     { ZOLVOSDK teardown; }
-    EXPECT_EQ(calls.deleted, 1);
-    EXPECT_EQ(other.deleted, 1);
+    EXPECT_EQ(calls.deletedCount(), 1);
+    EXPECT_EQ(other.deletedCount(), 1);
     EXPECT_EQ(other.count(), 0u);
     EXPECT_EQ(calls.callsAfterDelete, 0);
 }
 
-TEST(Registration, TextHandedOverAfterTheStopRequestIsNeitherLoggedNorDelivered) {
-    Calls calls;
+TEST(StopRequest, TextHandedOverAfterwardsIsNeitherLoggedNorDelivered) {
+    CommandLog calls;
     zolvo_sdk::MqttCommandClient client("tcp://127.0.0.1:9", "", "", "c", "t", 0, 100, 1, 60, 1, 0,
                                         "");
-    client.holdBothForTesting(&ignorePayload, new Recorder(calls));
+    client.holdBothForTesting(&ignorePayload, new RecordingCommands(calls));
     const std::string command = R"({"command":"prePay","orderId":"late"})";
     {
         rig::OutputCapture out(1);
@@ -432,31 +433,34 @@ TEST(Registration, TextHandedOverAfterTheStopRequestIsNeitherLoggedNorDelivered)
 }
 
 TEST(Registration, OwnershipRulesWithoutAChannel) {
-    Calls calls;
-    auto* a = new Recorder(calls);
-    auto* b = new Recorder(calls);
+    CommandLog calls;
+    auto* a = new RecordingCommands(calls);
+    auto* b = new RecordingCommands(calls);
     ZOLVOSDK::setCommandInterface(a);
     ZOLVOSDK::setCallBackFun(nullptr);  // nothing changes
     EXPECT_EQ(zolvo_sdk::registeredCommandInterfaceForTesting(), a);
     ZOLVOSDK::setCommandInterface(b);  // a stays alive, now the host's again
-    EXPECT_EQ(calls.deleted, 0);
+    EXPECT_EQ(calls.deletedCount(), 0);
     ZOLVOSDK::setCallBackFun(ignorePayload);
-    EXPECT_EQ(calls.deleted, 1);  // b
+    EXPECT_EQ(calls.deletedCount(), 1);  // b
     EXPECT_EQ(zolvo_sdk::registeredCommandInterfaceForTesting(), nullptr);
     EXPECT_EQ(zolvo_sdk::registeredCallBackFunForTesting(), &ignorePayload);
     ZOLVOSDK::setCommandInterface(a);
     EXPECT_EQ(zolvo_sdk::registeredCallBackFunForTesting(), nullptr);
     ZOLVOSDK::setCommandInterface(nullptr);  // clears both, deletes nothing
     EXPECT_EQ(zolvo_sdk::registeredCommandInterfaceForTesting(), nullptr);
-    EXPECT_EQ(calls.deleted, 1);
+    EXPECT_EQ(calls.deletedCount(), 1);
+    // With nothing registered init refuses before it sends anything.
+    EXPECT_EQ(ZOLVOSDK::init("M", "P", "S", "C", "K", "http://127.0.0.1:9"),
+              rig::resultText("1000", "请设置回调方法!setCommandInterface() or setCallBackFun()"));
     ZOLVOSDK::setCommandInterface(a);
     ZOLVOSDK::unInit();  // before any init: flags only
     EXPECT_EQ(zolvo_sdk::channelClientForTesting(), nullptr);
     EXPECT_EQ(zolvo_sdk::registeredCommandInterfaceForTesting(), a);
     { ZOLVOSDK first; }
-    EXPECT_EQ(calls.deleted, 2);
+    EXPECT_EQ(calls.deletedCount(), 2);
     { ZOLVOSDK second; }
-    EXPECT_EQ(calls.deleted, 2);
+    EXPECT_EQ(calls.deletedCount(), 2);
 }
 
 }  // namespace

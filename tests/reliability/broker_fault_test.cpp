@@ -21,8 +21,8 @@ TEST(BrokerFault, TenRestartsDuringACommandStreamLoseNothing) {
     rig::CliPublisher sender(site.broker.port());
     zolvo_sdk::setReconnectWaitForTesting(100ms);
     const rig::OutputCapture& out = site.console.out();
-    Census census;
-    ZOLVOSDK::setCommandInterface(new Counted(census));
+    CommandLog census;
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(census));
     ASSERT_TRUE(succeeded(initAgainst(site.platform.baseUrl())));
 
     int published = 0;

@@ -48,7 +48,7 @@ class Lifecycle : public ::testing::Test, protected BrokerSite {
 protected:
     Lifecycle() : BrokerSite("life") {}
     const rig::OutputCapture& out = console.out();
-    Census census;
+    CommandLog census;
 
     void SetUp() override {
         settings.receiveTimeoutMs = 20;
@@ -61,7 +61,7 @@ void countPayload(const char*) { ++g_payloads; }
 
 TEST_F(Lifecycle, TwoHundredUnInitInitCyclesWhileCommandsArrive) {
     constexpr int kCycles = 200;
-    ZOLVOSDK::setCommandInterface(new Counted(census));
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(census));
     CommandStream stream(broker.port(), settings.topic);
     int swaps = 0;
     for (int cycle = 0; cycle < kCycles; ++cycle) {
@@ -73,7 +73,7 @@ TEST_F(Lifecycle, TwoHundredUnInitInitCyclesWhileCommandsArrive) {
             const int before = census.commands;
             rig::waitUntil([&] { return census.commands > before; }, 2s);
             ZOLVOSDK::setCallBackFun(&countPayload);
-            ZOLVOSDK::setCommandInterface(new Counted(census));
+            ZOLVOSDK::setCommandInterface(new RecordingCommands(census));
             ++swaps;
         } else if (cycle % 4 == 0) {
             // Sometimes let the channel connect before it is stopped again.
@@ -96,10 +96,10 @@ TEST_F(Lifecycle, TwoHundredUnInitInitCyclesWhileCommandsArrive) {
 }
 
 // Holds the channel's thread inside queryOrder until released.
-class Blocking : public Counted {
+class Blocking : public RecordingCommands {
 public:
-    explicit Blocking(Census& census) : Counted(census) {
-        onCommand = [this](const std::string&, const std::string&, const std::string&) {
+    explicit Blocking(CommandLog& census) : RecordingCommands(census) {
+        onQueryOrder = [this](const std::string&, const std::string&, const std::string&) {
             std::unique_lock<std::mutex> lock(m_);
             inside_ = true;
             cv_.notify_all();
@@ -135,8 +135,9 @@ TEST_F(Lifecycle, DestructorWhileACommandIsDispatched) {
     ASSERT_TRUE(sender.publish(settings.topic, prePay("queued")));
     ASSERT_TRUE(object->waitInside());
 
+    // Released once the teardown's stop request stands, while it waits.
     std::thread releaser([object] {
-        std::this_thread::sleep_for(300ms);
+        rig::waitUntil([] { return zolvo_sdk::channelStopPendingForTesting(); }, 10s);
         object->release();
     });
     { ZOLVOSDK teardown; }  // waits for the running call, which then ends the channel
@@ -310,7 +311,7 @@ protected:
                                            return reply;
                                        });
         }
-        ZOLVOSDK::setCommandInterface(new Counted(census));
+        ZOLVOSDK::setCommandInterface(new RecordingCommands(census));
     }
 
     // A hundred times init with the two car parks' settings in turn, and
