@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "channel_control.h"
+#include "command_channel.h"
 #include "command_recorder.h"
 #include "rig.h"
 #include "sdk_state.h"
@@ -62,8 +62,20 @@ inline bool waitForCount(const rig::OutputCapture& out, const std::string& needl
     return rig::waitUntil([&] { return occurrences(out.text(), needle) >= n; }, timeout);
 }
 
+// Starts the channel with the stored settings, as init does.
+inline void startChannel() {
+    zolvo_sdk::CommandChannel::instance().start(zolvo_sdk::sdkState().config());
+}
+
+// Waits until the channel's thread is in its receive loop, not inside a callback.
+inline bool waitIdleInReceive() {
+    return rig::waitUntil([] { return zolvo_sdk::CommandChannel::instance().idleInReceive(); },
+                          10s);
+}
+
 inline bool waitNoChannelThread(std::chrono::milliseconds timeout = 15s) {
-    return rig::waitUntil([] { return zolvo_sdk::channelThreadCountForTesting() == 0; }, timeout);
+    return rig::waitUntil([] { return zolvo_sdk::CommandChannel::instance().threadCount() == 0; },
+                          timeout);
 }
 
 }  // namespace chantest

@@ -22,7 +22,7 @@ protected:
 
     void start() {
         configure(broker.uri(), topic);
-        zolvo_sdk::startMqttThread();
+        startChannel();
         ASSERT_TRUE(out.waitFor("sub topic: " + topic + " ,return code : 0", 10s));
     }
     void send(const std::string& payload) { ASSERT_TRUE(sender.publish(topic, payload)); }

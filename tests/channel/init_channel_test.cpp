@@ -39,7 +39,7 @@ TEST_F(InitChannel, CommandsArriveAfterInitAndUnInitStopsTheChannel) {
     ASSERT_TRUE(rig::waitUntil([&] { return calls.count() == 1; }, 10s));
     EXPECT_EQ(join(calls.snapshot()), "scanQrEntry|P01|||C|");
     ZOLVOSDK::unInit();
-    EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().threadCount(), 0u);
 }
 
 TEST_F(InitChannel, SecondInitAfterUnInitReusesTheFirstBrokerSettings) {
@@ -55,7 +55,7 @@ TEST_F(InitChannel, SecondInitAfterUnInitReusesTheFirstBrokerSettings) {
     ASSERT_NE(init().find(R"("code":"0000")"), std::string::npos);
     ASSERT_TRUE(waitForCount(out, "sub topic: " + topic + " ,return code : 0\n", 2));
     EXPECT_EQ(out.text().find("sub topic: " + otherTopic), std::string::npos);
-    EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 1u);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().threadCount(), 1u);
     Sender sender(broker.port());
     ASSERT_TRUE(sender.publish(topic, R"({"command":"prePay","orderId":"first broker"})"));
     ASSERT_TRUE(rig::waitUntil([&] { return calls.count() == 1; }, 10s));
@@ -84,7 +84,7 @@ TEST_F(InitChannel, MissingReceiveTimeOutReceivesWithoutWaitingAndStopsAtOnce) {
     auto t0 = std::chrono::steady_clock::now();
     ZOLVOSDK::unInit();
     EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
-    EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().threadCount(), 0u);
     ASSERT_TRUE(sender.publish(topic, R"({"command":"prePay","orderId":"too late"})"));
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(join(calls.snapshot()), "queryOrder||in time|");

@@ -27,7 +27,7 @@ protected:
 
     void start(size_t subscriptions = 1, int receiveTimeoutMs = 100) {
         configure(broker.uri(), topic, receiveTimeoutMs);
-        zolvo_sdk::startMqttThread();
+        startChannel();
         ASSERT_TRUE(
             waitForCount(out, "sub topic: " + topic + " ,return code : 0\n", subscriptions));
     }
@@ -47,24 +47,24 @@ TEST_F(Stop, UnInitDuringReceiveStopsTheThreadAndKeepsTheClient) {
     auto t0 = Clock::now();
     ZOLVOSDK::unInit();
     EXPECT_LT(Clock::now() - t0, 3s);
-    EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().threadCount(), 0u);
     EXPECT_FALSE(zolvo_sdk::sdkState().initialized());
-    EXPECT_FALSE(zolvo_sdk::sdkState().mqttStarted);
-    ASSERT_NE(zolvo_sdk::channelClientForTesting(), nullptr);
-    EXPECT_FALSE(zolvo_sdk::channelClientForTesting()->handleOpenForTesting());
+    EXPECT_FALSE(zolvo_sdk::CommandChannel::instance().mqttStarted());
+    ASSERT_NE(zolvo_sdk::CommandChannel::instance().client(), nullptr);
+    EXPECT_FALSE(zolvo_sdk::CommandChannel::instance().client()->hasHandle());
     send("while stopped");
 
     // A new start (as init does) reuses the client: one thread, each command once.
     initialiseAgain();
     start(2);
-    EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 1u);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().threadCount(), 1u);
     send("again");
     ASSERT_TRUE(rig::waitUntil([&] { return calls.count() >= 1; }, 10s));
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(join(calls.snapshot()), "queryOrder||again|");
     ZOLVOSDK::unInit();
     ZOLVOSDK::unInit();  // twice: harmless
-    EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().threadCount(), 0u);
 }
 
 TEST_F(Stop, UnInitInterruptsTheReconnectWait) {
@@ -74,8 +74,8 @@ TEST_F(Stop, UnInitInterruptsTheReconnectWait) {
     auto t0 = Clock::now();
     ZOLVOSDK::unInit();
     EXPECT_LT(Clock::now() - t0, 3s);
-    EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
-    EXPECT_FALSE(zolvo_sdk::sdkState().mqttStarted);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().threadCount(), 0u);
+    EXPECT_FALSE(zolvo_sdk::CommandChannel::instance().mqttStarted());
     EXPECT_EQ(out.text().find("Failed to connect"), std::string::npos);
 }
 
@@ -115,17 +115,17 @@ TEST_P(StopWithTimeOut, UnInitAndTeardownReturnSoonAndTimeOutLinesKeepTheirRate)
     auto t0 = Clock::now();
     ZOLVOSDK::unInit();
     EXPECT_LT(Clock::now() - t0, 2s);
-    EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
-    EXPECT_FALSE(zolvo_sdk::channelClientForTesting()->handleOpenForTesting());
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().threadCount(), 0u);
+    EXPECT_FALSE(zolvo_sdk::CommandChannel::instance().client()->hasHandle());
 
     initialiseAgain();
     start(2, timeout);
-    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(waitIdleInReceive());
     t0 = Clock::now();
     { ZOLVOSDK teardown; }
     EXPECT_LT(Clock::now() - t0, 2s);
-    EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
-    EXPECT_EQ(zolvo_sdk::channelClientForTesting(), nullptr);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().threadCount(), 0u);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().client(), nullptr);
     EXPECT_EQ(calls.deletedCount(), 1);
     EXPECT_EQ(join(calls.snapshot()), "queryOrder||received|");
 }
@@ -146,15 +146,15 @@ void Stop::sendWhileUnInitRuns(int receiveTimeoutMs, bool function) {
     start(1, receiveTimeoutMs);
     send("before");
     ASSERT_TRUE(rig::waitUntil([&] { return seen.count() == 1; }, 10s));
-    std::this_thread::sleep_for(300ms);  // the channel waits inside its next receive
+    ASSERT_TRUE(waitIdleInReceive());  // back in its receive loop, the call over
 
     std::atomic<bool> returned{false};
     std::thread stopping([&] {
         ZOLVOSDK::unInit();
         returned = true;
     });
-    EXPECT_TRUE(
-        rig::waitUntil([&] { return returned || zolvo_sdk::channelStopPendingForTesting(); }, 5s));
+    EXPECT_TRUE(rig::waitUntil(
+        [&] { return returned || zolvo_sdk::CommandChannel::instance().stopPending(); }, 5s));
     // The stop has been requested: two senders publish until unInit has
     // returned, and a few more each after that.
     std::atomic<int> sent{0};
@@ -175,7 +175,7 @@ void Stop::sendWhileUnInitRuns(int receiveTimeoutMs, bool function) {
     std::this_thread::sleep_for(500ms);
     EXPECT_EQ(seen.count(), 1u) << join(seen.snapshot());
     EXPECT_EQ(occurrences(out.text(), "receive Message : "), 1u) << out.text();
-    EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().threadCount(), 0u);
 }
 
 TEST_P(StopWithTimeOut, CommandsSentOnceTheStopIsRequestedReachNoObject) {
@@ -214,8 +214,8 @@ TEST_F(Stop, UnInitFromInsideACallbackDoesNotDeadlock) {
     ASSERT_TRUE(rig::waitUntil([&] { return calls.count() == 2; }, 10s));
     ASSERT_TRUE(waitNoChannelThread(5s));
     EXPECT_FALSE(zolvo_sdk::sdkState().initialized());
-    EXPECT_FALSE(zolvo_sdk::sdkState().mqttStarted);
-    EXPECT_FALSE(zolvo_sdk::channelClientForTesting()->handleOpenForTesting());
+    EXPECT_FALSE(zolvo_sdk::CommandChannel::instance().mqttStarted());
+    EXPECT_FALSE(zolvo_sdk::CommandChannel::instance().client()->hasHandle());
     EXPECT_EQ(join(calls.snapshot()), "queryOrder||first||returned");
 }
 
@@ -223,12 +223,13 @@ TEST_F(Stop, UnInitAndANewStartFromInsideACallbackLeaveOneChannel) {
     ZOLVOSDK::setCommandInterface(new Reentrant(calls, [] {
         ZOLVOSDK::unInit();
         initialiseAgain();
-        zolvo_sdk::startMqttThread();
+        startChannel();
     }));
     start();
     send("first");
     ASSERT_TRUE(waitForCount(out, "sub topic: " + topic, 2));
-    ASSERT_TRUE(rig::waitUntil([] { return zolvo_sdk::channelThreadCountForTesting() == 1; }, 5s));
+    ASSERT_TRUE(rig::waitUntil(
+        [] { return zolvo_sdk::CommandChannel::instance().threadCount() == 1; }, 5s));
     send("second");
     ASSERT_TRUE(rig::waitUntil([&] { return calls.count() >= 3; }, 10s));
     std::this_thread::sleep_for(300ms);
@@ -272,7 +273,7 @@ TEST_F(Stop, CallbackFunctionRegisteredDuringADispatchDeletesTheObjectAfterTheCa
     auto t0 = Clock::now();
     ZOLVOSDK::setCallBackFun(ignorePayload);  // does not wait for the call
     EXPECT_LT(Clock::now() - t0, 1s);
-    EXPECT_EQ(zolvo_sdk::registeredCommandInterfaceForTesting(), nullptr);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().registeredObject(), nullptr);
     EXPECT_EQ(calls.deletedCount(), 0);
     object->release();
     ASSERT_TRUE(rig::waitUntil([&] { return calls.deletedCount() == 1; }, 5s));
@@ -309,9 +310,9 @@ TEST_F(Stop, TeardownWhileCommandsArrive) {
     });
     ASSERT_TRUE(rig::waitUntil([&] { return calls.count() >= 3; }, 10s));
     { ZOLVOSDK sdk; }
-    EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
-    EXPECT_EQ(zolvo_sdk::channelClientForTesting(), nullptr);
-    EXPECT_EQ(zolvo_sdk::registeredCommandInterfaceForTesting(), nullptr);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().threadCount(), 0u);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().client(), nullptr);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().registeredObject(), nullptr);
     EXPECT_TRUE(zolvo_sdk::sdkState().tornDown());
     EXPECT_EQ(calls.deletedCount(), 1);
     std::this_thread::sleep_for(200ms);
@@ -328,7 +329,7 @@ TEST_F(Stop, TeardownFromInsideACallback) {
     send("first");
     ASSERT_TRUE(rig::waitUntil([&] { return calls.deletedCount() == 1; }, 10s));
     ASSERT_TRUE(waitNoChannelThread(5s));
-    EXPECT_EQ(zolvo_sdk::channelClientForTesting(), nullptr);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().client(), nullptr);
     EXPECT_TRUE(zolvo_sdk::sdkState().tornDown());
     EXPECT_EQ(join(calls.snapshot()), "queryOrder||first||returned");
     EXPECT_EQ(calls.callsAfterDelete, 0);
@@ -364,7 +365,7 @@ TEST_F(Stop, ObjectTheChannelHoldsRegisteredAgainIsDeletedOnce) {
     send("one");
     ASSERT_TRUE(rig::waitUntil([&] { return calls.count() == 1; }, 10s));
     ZOLVOSDK::setCommandInterface(held);  // `replacement` is the host's again
-    EXPECT_EQ(zolvo_sdk::registeredCommandInterfaceForTesting(), held);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().registeredObject(), held);
     ZOLVOSDK::setCallBackFun(ignorePayload);
     ASSERT_TRUE(rig::waitUntil([&] { return calls.deletedCount() == 1; }, 5s));
     send("two");
@@ -416,20 +417,25 @@ TEST_F(Stop, TeardownDeletesTheChannelsObjectAndTheRegisteredOne) {
     EXPECT_EQ(calls.callsAfterDelete, 0);
 }
 
+// A text the client hands over once the stop is requested (received just
+// before) goes nowhere and is not logged, with a callback object or function.
 TEST(StopRequest, TextHandedOverAfterwardsIsNeitherLoggedNorDelivered) {
     CommandLog calls;
-    zolvo_sdk::MqttCommandClient client("tcp://127.0.0.1:9", "", "", "c", "t", 0, 100, 1, 60, 1, 0,
-                                        "");
-    client.holdBothForTesting(&ignorePayload, new RecordingCommands(calls));
-    const std::string command = R"({"command":"prePay","orderId":"late"})";
-    {
+    g_fnCalls = &calls;
+    for (const bool function : {false, true}) {
+        zolvo_sdk::CommandChannel channel;  // of its own, with no thread
+        if (function) channel.registerCallBackFun(recordPayload);
+        else channel.registerCommandInterface(new RecordingCommands(calls));
+        const uint64_t thread = channel.stopGeneration();
         rig::OutputCapture out(1);
-        zolvo_sdk::requestStopForTesting(client);
-        zolvo_sdk::deliverPayloadForTesting(client, command.data(),
-                                            static_cast<int>(command.size()));
-        EXPECT_EQ(out.text(), "");
+        channel.deliverAsThreadOf(thread, R"({"command":"prePay","orderId":"in time"})");
+        channel.stop();
+        channel.deliverAsThreadOf(thread, R"({"command":"prePay","orderId":"late"})");
+        EXPECT_EQ(occurrences(out.text(), "receive Message : "), 1u) << out.text();
+        EXPECT_EQ(out.text().find("late"), std::string::npos) << out.text();
     }
-    EXPECT_EQ(calls.count(), 0u);
+    EXPECT_EQ(calls.count(), 2u) << join(calls.snapshot());
+    EXPECT_EQ(calls.deletedCount(), 1);  // with its channel
 }
 
 TEST(Registration, OwnershipRulesWithoutAChannel) {
@@ -438,25 +444,25 @@ TEST(Registration, OwnershipRulesWithoutAChannel) {
     auto* b = new RecordingCommands(calls);
     ZOLVOSDK::setCommandInterface(a);
     ZOLVOSDK::setCallBackFun(nullptr);  // nothing changes
-    EXPECT_EQ(zolvo_sdk::registeredCommandInterfaceForTesting(), a);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().registeredObject(), a);
     ZOLVOSDK::setCommandInterface(b);  // a stays alive, now the host's again
     EXPECT_EQ(calls.deletedCount(), 0);
     ZOLVOSDK::setCallBackFun(ignorePayload);
     EXPECT_EQ(calls.deletedCount(), 1);  // b
-    EXPECT_EQ(zolvo_sdk::registeredCommandInterfaceForTesting(), nullptr);
-    EXPECT_EQ(zolvo_sdk::registeredCallBackFunForTesting(), &ignorePayload);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().registeredObject(), nullptr);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().registeredFunction(), &ignorePayload);
     ZOLVOSDK::setCommandInterface(a);
-    EXPECT_EQ(zolvo_sdk::registeredCallBackFunForTesting(), nullptr);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().registeredFunction(), nullptr);
     ZOLVOSDK::setCommandInterface(nullptr);  // clears both, deletes nothing
-    EXPECT_EQ(zolvo_sdk::registeredCommandInterfaceForTesting(), nullptr);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().registeredObject(), nullptr);
     EXPECT_EQ(calls.deletedCount(), 1);
     // With nothing registered init refuses before it sends anything.
     EXPECT_EQ(ZOLVOSDK::init("M", "P", "S", "C", "K", "http://127.0.0.1:9"),
               rig::resultText("1000", "请设置回调方法!setCommandInterface() or setCallBackFun()"));
     ZOLVOSDK::setCommandInterface(a);
     ZOLVOSDK::unInit();  // before any init: flags only
-    EXPECT_EQ(zolvo_sdk::channelClientForTesting(), nullptr);
-    EXPECT_EQ(zolvo_sdk::registeredCommandInterfaceForTesting(), a);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().client(), nullptr);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().registeredObject(), a);
     { ZOLVOSDK first; }
     EXPECT_EQ(calls.deletedCount(), 2);
     { ZOLVOSDK second; }

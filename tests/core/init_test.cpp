@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-#include "channel_control.h"
+#include "command_channel.h"
 #include "command_recorder.h"
 #include "endpoints_and_results.h"
 #include "rig.h"
@@ -344,7 +344,7 @@ TEST(Init, EmptyAddressGoesToTheBuiltInPlatform) {
 TEST(Init, UnInitThenInitAgain) {
     ZOLVOSDK::unInit();  // before any init: only the flags
     EXPECT_FALSE(initialised());
-    EXPECT_FALSE(zolvo_sdk::sdkState().mqttStarted);
+    EXPECT_FALSE(zolvo_sdk::CommandChannel::instance().mqttStarted());
 
     ZOLVOSDK::setCallBackFun(onCommand);
     rig::PlatformServer server;
@@ -352,7 +352,7 @@ TEST(Init, UnInitThenInitAgain) {
     EXPECT_EQ(initWith(server.baseUrl()), rig::resultText("0000", "初始化成功!"));
     ZOLVOSDK::unInit();
     EXPECT_FALSE(initialised());
-    EXPECT_FALSE(zolvo_sdk::sdkState().mqttStarted);
+    EXPECT_FALSE(zolvo_sdk::CommandChannel::instance().mqttStarted());
     // Settings and codes stay after unInit.
     const zolvo_sdk::SdkConfigPtr first = stored();
     EXPECT_EQ(first->parkCode, "P01");
@@ -380,7 +380,7 @@ TEST(Teardown, DestroyingTwoObjectsTearsDownOnce) {
     }
     EXPECT_EQ(log.deletedCount(), 1);
     EXPECT_EQ(stored(), nullptr);
-    EXPECT_EQ(zolvo_sdk::registeredCommandInterfaceForTesting(), nullptr);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().registeredObject(), nullptr);
     // After the teardown init answers with a text and sends nothing.
     rig::PlatformServer server;
     ZOLVOSDK::setCallBackFun(onCommand);

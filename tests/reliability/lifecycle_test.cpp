@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "channel_control.h"
+#include "command_channel.h"
 #include "reliability_support.h"
 #include "request_transport.h"
 #include "sdk_state.h"
@@ -52,7 +52,7 @@ protected:
 
     void SetUp() override {
         settings.receiveTimeoutMs = 20;
-        zolvo_sdk::setReconnectWaitForTesting(50ms);
+        zolvo_sdk::CommandChannel::instance().setReconnectWait(50ms);
     }
 };
 
@@ -82,7 +82,7 @@ TEST_F(Lifecycle, TwoHundredUnInitInitCyclesWhileCommandsArrive) {
         ZOLVOSDK::unInit();
     }
     stream.stop();
-    EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().threadCount(), 0u);
     EXPECT_GT(census.commands, 0);
     { ZOLVOSDK teardown; }
     EXPECT_TRUE(census.eachDeletedOnce());
@@ -137,7 +137,7 @@ TEST_F(Lifecycle, DestructorWhileACommandIsDispatched) {
 
     // Released once the teardown's stop request stands, while it waits.
     std::thread releaser([object] {
-        rig::waitUntil([] { return zolvo_sdk::channelStopPendingForTesting(); }, 10s);
+        rig::waitUntil([] { return zolvo_sdk::CommandChannel::instance().stopPending(); }, 10s);
         object->release();
     });
     { ZOLVOSDK teardown; }  // waits for the running call, which then ends the channel
@@ -146,9 +146,10 @@ TEST_F(Lifecycle, DestructorWhileACommandIsDispatched) {
     ASSERT_TRUE(rig::waitUntil([&] { return census.deletedCount() == 1; }, 5s));
     EXPECT_TRUE(census.eachDeletedOnce());
     EXPECT_EQ(census.callsAfterDelete, 0);
-    EXPECT_TRUE(rig::waitUntil([] { return zolvo_sdk::channelThreadCountForTesting() == 0; }, 5s));
+    EXPECT_TRUE(rig::waitUntil(
+        [] { return zolvo_sdk::CommandChannel::instance().threadCount() == 0; }, 5s));
     EXPECT_TRUE(zolvo_sdk::sdkState().tornDown());
-    EXPECT_EQ(zolvo_sdk::channelClientForTesting(), nullptr);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().client(), nullptr);
     // Nothing is left to use: every function refuses, no command is dispatched.
     EXPECT_FALSE(succeeded(ZOLVOSDK::queryOrder("late")));
     ASSERT_TRUE(sender.publish(settings.topic, prePay("after")));
@@ -329,10 +330,11 @@ protected:
 
     // The channel, started by each init, took its settings from one of them.
     void expectChannelSettingsWhole() {
-        ASSERT_TRUE(
-            rig::waitUntil([] { return zolvo_sdk::channelThreadCountForTesting() == 0; }, 5s));
-        ASSERT_NE(zolvo_sdk::channelClientForTesting(), nullptr);
-        const zolvo_sdk::MqttCommandClient& client = *zolvo_sdk::channelClientForTesting();
+        ASSERT_TRUE(rig::waitUntil(
+            [] { return zolvo_sdk::CommandChannel::instance().threadCount() == 0; }, 5s));
+        ASSERT_NE(zolvo_sdk::CommandChannel::instance().client(), nullptr);
+        const zolvo_sdk::MqttCommandClient& client =
+            *zolvo_sdk::CommandChannel::instance().client();
         const InitSettings& b =
             client.topic == sites[0].broker.topic ? sites[0].broker : sites[1].broker;
         EXPECT_EQ(client.topic, b.topic);

@@ -9,7 +9,7 @@
 #include <memory>
 #include <thread>
 
-#include "channel_control.h"
+#include "command_channel.h"
 #include "endpoints_and_results.h"
 #include "reliability_support.h"
 #include "result_text.h"
