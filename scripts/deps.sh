@@ -9,7 +9,7 @@ ZOLVO_PACKAGES=(
   mosquitto mosquitto-clients
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth
-  clang libclang-rt-14-dev valgrind
+  clang libclang-rt-14-dev
   shellcheck clang-format
   # The 32-bit Windows build (scripts/windows.sh) and its suite under wine.
   g++-mingw-w64-i686-posix wine wine32:i386 zip unzip xz-utils

@@ -12,10 +12,11 @@
 #   scripts/test.sh --quick      the plain build only
 #   scripts/test.sh --only NAME  one of them: lint, fuzz, default, asan, tsan or win32
 #   scripts/test.sh -R PATTERN   run only the tests matching PATTERN (in each build; no
-#                                lint, no fuzzing)
+#                                lint, no fuzzing; with --only or --quick, in that build)
+#   Contradicting options (--quick with --only, -R with --only lint|fuzz) are refused.
 # Environment: ZOLVO_BUILD_DIR (default build/; the sanitizer builds go beside it
-# as <dir>-asan and <dir>-tsan), ZOLVO_JOBS (build jobs, default nproc),
-# ZOLVO_FUZZ_SECONDS (time per fuzz target, default 60), ZOLVO_WIN32_SOURCES
+# as <dir>-asan and <dir>-tsan), ZOLVO_JOBS (build jobs and tests run at once,
+# default nproc), ZOLVO_FUZZ_SECONDS (time per fuzz target, default 60), ZOLVO_WIN32_SOURCES
 # (the folder of the Windows dependency tarballs), ZOLVO_WIN32_BUILD_DIR
 # (default build-win32/), ZOLVO_WERROR (default ON: every build treats compiler
 # warnings as errors; OFF to let them pass).
@@ -25,25 +26,47 @@ ZOLVO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 . "$ZOLVO_ROOT/scripts/deps.sh"
 
 usage() {
-  sed -n '2,21p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
+  sed -n '2,/^set /{/^#/p}' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
 }
 
 ctest_args=()
-suites=(lint fuzz default asan tsan win32)
+only=''
+quick=0
+pattern=''
 while [ $# -gt 0 ]; do
   case "$1" in
     -R)
-      [ $# -ge 2 ] || { usage >&2; exit 2; }
-      ctest_args+=(-R "$2"); suites=("${suites[@]/lint}"); suites=("${suites[@]/fuzz}"); shift 2 ;;
-    --quick) suites=(default); shift ;;
+      if [ $# -lt 2 ] || [ -n "$pattern" ]; then usage >&2; exit 2; fi
+      pattern=$2; shift 2 ;;
+    --quick) quick=1; shift ;;
     --only)
-      [ $# -ge 2 ] || { usage >&2; exit 2; }
-      case "$2" in lint|fuzz|default|asan|tsan|win32) suites=("$2") ;; *) usage >&2; exit 2 ;; esac
+      if [ $# -lt 2 ] || [ -n "$only" ]; then usage >&2; exit 2; fi
+      case "$2" in lint|fuzz|default|asan|tsan|win32) only=$2 ;; *) usage >&2; exit 2 ;; esac
       shift 2 ;;
     -h|--help) usage; exit 0 ;;
     *) echo "unknown option: $1" >&2; usage >&2; exit 2 ;;
   esac
 done
+# Options that contradict each other are refused rather than run as nothing.
+refuse() {
+  echo "contradicting options: $1" >&2
+  usage >&2
+  exit 2
+}
+[ $quick -eq 1 ] && [ -n "$only" ] && refuse "--quick and --only"
+case $only in lint|fuzz) [ -n "$pattern" ] && refuse "--only $only runs no ctest: -R has nothing to select" ;; esac
+if [ -n "$only" ]; then
+  suites=("$only")
+elif [ $quick -eq 1 ]; then
+  suites=(default)
+elif [ -n "$pattern" ]; then
+  suites=(default asan tsan win32)
+else
+  suites=(lint fuzz default asan tsan win32)
+fi
+[ -n "$pattern" ] && ctest_args+=(-R "$pattern")
+# ctest runs as many tests at once as the builds have jobs.
+jobs=${ZOLVO_JOBS:-$(nproc)}
 
 # run_suite <name> <build dir> [cmake options…]: one configuration of the suite.
 # Extra ctest arguments may be given in the array suite_ctest_args.
@@ -56,7 +79,7 @@ run_suite() {
     return 1
   fi
   echo "== $name: running the tests"
-  ctest --test-dir "$dir" -j8 --output-on-failure "${ctest_args[@]}" "${suite_ctest_args[@]}"
+  ctest --test-dir "$dir" -j "$jobs" --output-on-failure "${ctest_args[@]}" "${suite_ctest_args[@]}"
 }
 
 # Sanitizer reports end the process that made them, so a report fails its test.
@@ -90,7 +113,7 @@ run_win32_suite() {
   cmake -S "$ZOLVO_ROOT" -B "$win_dir/sdk" -DZOLVO_WIN32_DRIVER="$base_dir/tests/win32/win32_driver" \
     -DZOLVO_WIN32_DIST="$win_dir/dist" >/dev/null || return 1
   echo "== win32: running the tests under wine ($(wine --version))"
-  ctest --test-dir "$win_dir/sdk" -j8 --output-on-failure "${ctest_args[@]}" || rc=1
+  ctest --test-dir "$win_dir/sdk" -j "$jobs" --output-on-failure "${ctest_args[@]}" || rc=1
   # Whatever a failed or filtered run left: no wine process outlives the suite.
   bash "$ZOLVO_ROOT/tests/win32/wine_prefix.sh" stop "$win_dir/sdk/wineprefix" >/dev/null
   echo "== win32: $(($(date +%s) - started)) s"
@@ -122,7 +145,6 @@ status=0
 for suite in "${suites[@]}"; do
   suite_ctest_args=()
   case $suite in
-    '') ;;
     lint)
       run_lint || status=1 ;;
     fuzz)

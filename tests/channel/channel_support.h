@@ -1,4 +1,4 @@
-// Shared pieces of the channel tests: a recording callback object and a way to
+// Shared pieces of the channel tests: the recording callback object and a way to
 // bring the command channel up against a broker of the rig.
 #ifndef ZOLVO_TESTS_CHANNEL_SUPPORT_H
 #define ZOLVO_TESTS_CHANNEL_SUPPORT_H
@@ -12,7 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "channel_control.h"
+#include "command_channel.h"
+#include "command_recorder.h"
 #include "rig.h"
 #include "sdk_state.h"
 #include "zolvo_sdk/zolvo_sdk.h"
@@ -22,71 +23,10 @@ namespace chantest {
 using namespace std::chrono_literals;
 using rig::occurrences;
 
-inline std::string join(const std::vector<std::string>& parts) {
-    std::string s;
-    for (size_t i = 0; i < parts.size(); ++i) s += (i ? "|" : "") + parts[i];
-    return s;
-}
+using rig::CommandLog;
+using rig::RecordingCommands;
 
-// Every call as "function|arg|arg…"; counts deletions and calls made after deletion.
-struct Calls {
-    std::mutex mutex;
-    std::vector<std::string> list;
-    std::atomic<int> deleted{0};
-    std::atomic<int> callsAfterDelete{0};
-
-    void add(const std::string& call) {
-        std::lock_guard<std::mutex> lock(mutex);
-        list.push_back(call);
-    }
-    std::vector<std::string> snapshot() {
-        std::lock_guard<std::mutex> lock(mutex);
-        return list;
-    }
-    size_t count() {
-        std::lock_guard<std::mutex> lock(mutex);
-        return list.size();
-    }
-};
-
-class Recorder : public zolvo_sdk::CommandInterface {
-public:
-    explicit Recorder(Calls& calls) : calls_(calls) {}
-    ~Recorder() override {
-        alive_ = false;
-        ++calls_.deleted;
-    }
-    void queryOrder(std::string parkCode, std::string orderId, std::string carNumber) override {
-        note({"queryOrder", parkCode, orderId, carNumber});
-    }
-    void scanQrCodePay(std::string parkCode, std::string sysCode, std::string channel,
-                       std::string scanNumber, std::string orderId, std::string carNumber,
-                       int tempCar) override {
-        note({"scanQrCodePay", parkCode, sysCode, channel, scanNumber, orderId, carNumber,
-              std::to_string(tempCar)});
-    }
-    void scanQrEntry(std::string parkCode, std::string sysCode, std::string channel,
-                     std::string carNumber, std::string scanNumber) override {
-        note({"scanQrEntry", parkCode, sysCode, channel, carNumber, scanNumber});
-    }
-    void noticeOfPaymentResult(std::string orderId, std::string carNumber, int payStatus,
-                               int payAmount, int duration, std::string inTime, std::string outTime,
-                               std::string payTime, int payMethod, std::string parkCode) override {
-        note({"noticeOfPaymentResult", orderId, carNumber, std::to_string(payStatus),
-              std::to_string(payAmount), std::to_string(duration), inTime, outTime, payTime,
-              std::to_string(payMethod), parkCode});
-    }
-
-protected:
-    void note(const std::vector<std::string>& call) {
-        if (!alive_) ++calls_.callsAfterDelete;
-        calls_.add(join(call));
-    }
-    Calls& calls_;
-
-private:
-    std::atomic<bool> alive_{true};
-};
+inline std::string join(const std::vector<std::string>& parts) { return rig::joinCall(parts); }
 
 using Sender = rig::CliPublisher;
 
@@ -122,8 +62,20 @@ inline bool waitForCount(const rig::OutputCapture& out, const std::string& needl
     return rig::waitUntil([&] { return occurrences(out.text(), needle) >= n; }, timeout);
 }
 
+// Starts the channel with the stored settings, as init does.
+inline void startChannel() {
+    zolvo_sdk::CommandChannel::instance().start(zolvo_sdk::sdkState().config());
+}
+
+// Waits until the channel's thread is in its receive loop, not inside a callback.
+inline bool waitIdleInReceive() {
+    return rig::waitUntil([] { return zolvo_sdk::CommandChannel::instance().idleInReceive(); },
+                          10s);
+}
+
 inline bool waitNoChannelThread(std::chrono::milliseconds timeout = 15s) {
-    return rig::waitUntil([] { return zolvo_sdk::channelThreadCountForTesting() == 0; }, timeout);
+    return rig::waitUntil([] { return zolvo_sdk::CommandChannel::instance().threadCount() == 0; },
+                          timeout);
 }
 
 }  // namespace chantest

@@ -15,7 +15,7 @@ namespace {
 class Connection : public ::testing::Test {
 protected:
     rig::OutputCapture out{1};
-    Calls calls;
+    CommandLog calls;
 
     void TearDown() override {
         ZOLVOSDK::unInit();
@@ -31,24 +31,24 @@ protected:
 
 TEST_F(Connection, FirstConnectionFailureEndsTheThreadWithFlagClear) {
     configure("tcp://127.0.0.1:" + std::to_string(rig::closedPort()), "t");
-    ZOLVOSDK::setCommandInterface(new Recorder(calls));
-    zolvo_sdk::startMqttThread();
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(calls));
+    startChannel();
     ASSERT_TRUE(waitNoChannelThread());
     EXPECT_NE(out.text().find("Failed to connect, return code -1\n"), std::string::npos);
     EXPECT_EQ(out.text().find("sub topic: "), std::string::npos);
-    EXPECT_FALSE(zolvo_sdk::sdkState().mqttStarted);
-    ASSERT_NE(zolvo_sdk::channelClientForTesting(), nullptr);
-    EXPECT_FALSE(zolvo_sdk::channelClientForTesting()->handleOpenForTesting());
+    EXPECT_FALSE(zolvo_sdk::CommandChannel::instance().mqttStarted());
+    ASSERT_NE(zolvo_sdk::CommandChannel::instance().client(), nullptr);
+    EXPECT_FALSE(zolvo_sdk::CommandChannel::instance().client()->hasHandle());
 }
 
 TEST_F(Connection, LostBrokerIsReconnectedAndReceivingResumes) {
     rig::Broker broker;
     Sender sender(broker.port());
     std::string topic = uniqueId("topic");
-    zolvo_sdk::setReconnectWaitForTesting(300ms);
+    zolvo_sdk::CommandChannel::instance().setReconnectWait(300ms);
     configure(broker.uri(), topic);
-    ZOLVOSDK::setCommandInterface(new Recorder(calls));
-    zolvo_sdk::startMqttThread();
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(calls));
+    startChannel();
     ASSERT_TRUE(out.waitFor("sub topic: " + topic + " ,return code : 0\n", 10s));
     // A receive time-out without a message is written, and receiving goes on.
     ASSERT_TRUE(out.waitFor("Receive message failed ==> 0\n", 5s));
@@ -62,7 +62,7 @@ TEST_F(Connection, LostBrokerIsReconnectedAndReceivingResumes) {
         << out.text();
     // While the broker is away every attempt fails with -1 and the next one follows.
     ASSERT_TRUE(waitForCount(out, "Failed to connect, return code -1\n", 2));
-    EXPECT_FALSE(zolvo_sdk::sdkState().mqttStarted);
+    EXPECT_FALSE(zolvo_sdk::CommandChannel::instance().mqttStarted());
 
     broker.start();
     ASSERT_TRUE(out.waitFor("again connect [start subscribe] \n", 10s));
@@ -75,7 +75,7 @@ TEST_F(Connection, LostBrokerIsReconnectedAndReceivingResumes) {
     ASSERT_TRUE(sender.publish(topic, R"({"command":"prePay","orderId":"back"})"));
     ASSERT_TRUE(rig::waitUntil([&] { return calls.count() == 1; }, 10s));
     EXPECT_EQ(join(calls.snapshot()), "queryOrder||back|");
-    EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 1u);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().threadCount(), 1u);
 }
 
 TEST_F(Connection, ReconnectionRefusedByTheBrokerEndsTheChannelForGood) {
@@ -83,9 +83,9 @@ TEST_F(Connection, ReconnectionRefusedByTheBrokerEndsTheChannelForGood) {
     options.allowAnonymous = false;
     options.users = {{"park", "secret"}};
     rig::Broker broker(options);
-    zolvo_sdk::setReconnectWaitForTesting(200ms);
+    zolvo_sdk::CommandChannel::instance().setReconnectWait(200ms);
     configure(broker.uri(), uniqueId("topic"), 100, "park", "secret");
-    zolvo_sdk::startMqttThread();
+    startChannel();
     ASSERT_TRUE(out.waitFor("sub topic: ", 10s));
 
     broker.setUsers({{"park", "another password"}});  // restarts the broker
@@ -101,7 +101,7 @@ TEST_F(Connection, ReconnectionRefusedByTheBrokerEndsTheChannelForGood) {
     int code = std::stoi(tail.substr(last + failed.size(), lineEnd - last - failed.size()));
     EXPECT_GE(code, 1);
     EXPECT_LE(code, 5);
-    EXPECT_TRUE(zolvo_sdk::sdkState().mqttStarted);
+    EXPECT_TRUE(zolvo_sdk::CommandChannel::instance().mqttStarted());
     // No further attempt follows.
     size_t attempts = occurrences(out.text(), "Failed to connect, return code ");
     std::this_thread::sleep_for(600ms);
@@ -115,14 +115,14 @@ TEST_F(Connection, RefusedSubscriptionStillConnectsAndDisconnectIsIdempotent) {
     MqttCommandClient client(broker.uri(), "", "", uniqueId("client"), "park/commands", 3, 100, 3,
                              20, 1, 0, "");
     client.disconnect();  // before any connect: nothing
-    EXPECT_FALSE(client.handleOpenForTesting());
+    EXPECT_FALSE(client.hasHandle());
     EXPECT_EQ(client.connect(), 0);
-    EXPECT_TRUE(client.handleOpenForTesting());
+    EXPECT_TRUE(client.hasHandle());
     EXPECT_EQ(out.text().find("sub topic: "), std::string::npos) << out.text();
     client.disconnect();
-    EXPECT_FALSE(client.handleOpenForTesting());
+    EXPECT_FALSE(client.hasHandle());
     client.disconnect();
-    EXPECT_FALSE(client.handleOpenForTesting());
+    EXPECT_FALSE(client.hasHandle());
 
     MqttCommandClient accepted(broker.uri(), "", "", uniqueId("client"), "park/commands", 1, 100, 3,
                                20, 1, 0, "");
@@ -138,8 +138,8 @@ TEST_F(Connection, TopicSettingWithANulIsSubscribedAndLoggedUpToTheNul) {
     Sender sender(broker.port());
     const std::string topic = uniqueId("topic");
     configure(broker.uri(), topic + std::string(1, '\0') + "/rest");
-    ZOLVOSDK::setCommandInterface(new Recorder(calls));
-    zolvo_sdk::startMqttThread();
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(calls));
+    startChannel();
     ASSERT_TRUE(out.waitFor(" ,return code : 0\n", 10s));
     EXPECT_NE(out.text().find("sub topic: " + topic + " ,return code : 0\n"), std::string::npos)
         << out.text();
@@ -159,16 +159,16 @@ TEST_F(Connection, LongBrokerSettingsAreKeptWhole) {
     rig::Broker broker(options);
     Sender sender(broker.port(), user, password);
     configure(broker.uri(), topic, 100, user, password);
-    ZOLVOSDK::setCommandInterface(new Recorder(calls));
-    zolvo_sdk::startMqttThread();
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(calls));
+    startChannel();
     ASSERT_TRUE(out.waitFor("sub topic: " + topic + " ,return code : 0\n", 10s));
     ASSERT_TRUE(sender.publish(topic, R"({"command":"prePay","orderId":"long"})"));
     ASSERT_TRUE(rig::waitUntil([&] { return calls.count() == 1; }, 10s));
     ZOLVOSDK::unInit();
-    ASSERT_NE(zolvo_sdk::channelClientForTesting(), nullptr);
-    EXPECT_EQ(zolvo_sdk::channelClientForTesting()->password, password);
-    EXPECT_EQ(zolvo_sdk::channelClientForTesting()->username, user);
-    EXPECT_EQ(zolvo_sdk::channelClientForTesting()->topic, topic);
+    ASSERT_NE(zolvo_sdk::CommandChannel::instance().client(), nullptr);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().client()->password, password);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().client()->username, user);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().client()->topic, topic);
 }
 
 }  // namespace

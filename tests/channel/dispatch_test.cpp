@@ -18,11 +18,11 @@ protected:
     std::string topic = uniqueId("topic");
     rig::OutputCapture out{1};
     Sender sender{broker.port()};
-    Calls calls;
+    CommandLog calls;
 
     void start() {
         configure(broker.uri(), topic);
-        zolvo_sdk::startMqttThread();
+        startChannel();
         ASSERT_TRUE(out.waitFor("sub topic: " + topic + " ,return code : 0", 10s));
     }
     void send(const std::string& payload) { ASSERT_TRUE(sender.publish(topic, payload)); }
@@ -39,7 +39,7 @@ protected:
 };
 
 TEST_F(Dispatch, EachCommandReachesItsFunctionWithArgumentsInOrder) {
-    ZOLVOSDK::setCommandInterface(new Recorder(calls));
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(calls));
     start();
     send(R"({"command":"prePay","orderId":"O1","carNumber":"C1","parkCode":"P1"})");
     send(R"({"command":"qrCodePay","parkCode":"P2","sysCode":"S2","channel":"CH2",)"
@@ -69,7 +69,7 @@ TEST_F(Dispatch, EachCommandReachesItsFunctionWithArgumentsInOrder) {
 }
 
 TEST_F(Dispatch, MissingMembersAndLooseTypesReadAsTextOrInteger) {
-    ZOLVOSDK::setCommandInterface(new Recorder(calls));
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(calls));
     start();
     send(R"({"command":"prePay","orderId":"O1","carNumber":"C1"})");
     send(R"({"command":"payNotice","orderId":"O2"})");
@@ -88,7 +88,7 @@ TEST_F(Dispatch, MissingMembersAndLooseTypesReadAsTextOrInteger) {
 }
 
 TEST_F(Dispatch, UnknownInvalidEmptyAndNulPayloads) {
-    ZOLVOSDK::setCommandInterface(new Recorder(calls));
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(calls));
     start();
     send(R"({"command":"PrePay","orderId":"X"})");  // names are case-sensitive
     send(R"({"command":"refund"})");
@@ -113,15 +113,18 @@ TEST_F(Dispatch, UnknownInvalidEmptyAndNulPayloads) {
 
 class PayOnly : public zolvo_sdk::CommandInterface {
 public:
-    explicit PayOnly(Calls& calls) : calls_(calls) {}
+    explicit PayOnly(CommandLog& calls) : calls_(calls) {}
     void noticeOfPaymentResult(std::string orderId, std::string, int, int, int, std::string,
                                std::string, std::string, int, std::string) override {
         calls_.add("noticeOfPaymentResult|" + orderId);
     }
-    ~PayOnly() override { ++calls_.deleted; }
+    ~PayOnly() override {
+        std::lock_guard<std::mutex> lock(calls_.mutex);
+        calls_.deletions.push_back(0);
+    }
 
 private:
-    Calls& calls_;
+    CommandLog& calls_;
 };
 
 const char* const kFourCommands[] = {
@@ -158,10 +161,10 @@ TEST_F(Dispatch, PartialOverrideGetsDefaultLinesForTheRest) {
     EXPECT_EQ(text.find("impl noticeOfPaymentResult()"), std::string::npos);
     // Deleted through the base pointer: the derived destructor runs.
     { ZOLVOSDK teardown; }
-    EXPECT_EQ(calls.deleted, 1);
+    EXPECT_EQ(calls.deletedCount(), 1);
 }
 
-Calls* g_fnCalls = nullptr;
+CommandLog* g_fnCalls = nullptr;
 void recordPayload(const char* text) { g_fnCalls->add(text); }
 
 TEST_F(Dispatch, CallbackFunctionGetsEveryPayloadAsItCame) {
@@ -193,7 +196,7 @@ TEST_F(Dispatch, CallbackFunctionGetsEveryPayloadAsItCame) {
 }
 
 TEST_F(Dispatch, LongPayloadIsCutAndStillDecoded) {
-    ZOLVOSDK::setCommandInterface(new Recorder(calls));
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(calls));
     start();
     // Extra text after the first complete value is ignored by the reader.
     send(std::string(R"({"command":"prePay","orderId":"LONG"})") + std::string(2000, ' ') +
@@ -202,13 +205,13 @@ TEST_F(Dispatch, LongPayloadIsCutAndStillDecoded) {
     EXPECT_EQ(join(calls.snapshot()), "queryOrder||LONG||queryOrder||END|");
 }
 
-class Thrower : public Recorder {
+class Thrower : public RecordingCommands {
 public:
-    using Recorder::Recorder;
+    using RecordingCommands::RecordingCommands;
     void queryOrder(std::string p, std::string o, std::string c) override {
         if (o == "throw") throw std::runtime_error("host failure");
         if (o == "throwInt") throw 42;
-        Recorder::queryOrder(p, o, c);
+        RecordingCommands::queryOrder(p, o, c);
     }
 };
 

@@ -17,7 +17,7 @@ protected:
     rig::Broker broker;
     std::string topic = uniqueId("topic");
     rig::OutputCapture out{1};
-    Calls calls;
+    CommandLog calls;
 
     std::string init() {
         return ZOLVOSDK::init("M01", "P01", "S01", "C01", "key", platform.baseUrl());
@@ -30,7 +30,7 @@ protected:
 
 TEST_F(InitChannel, CommandsArriveAfterInitAndUnInitStopsTheChannel) {
     platform.setBroker(broker.uri(), topic);
-    ZOLVOSDK::setCommandInterface(new Recorder(calls));
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(calls));
     ASSERT_NE(init().find(R"("code":"0000")"), std::string::npos);
     ASSERT_TRUE(out.waitFor("sub topic: " + topic + " ,return code : 0\n", 10s));
     Sender sender(broker.port());
@@ -39,14 +39,14 @@ TEST_F(InitChannel, CommandsArriveAfterInitAndUnInitStopsTheChannel) {
     ASSERT_TRUE(rig::waitUntil([&] { return calls.count() == 1; }, 10s));
     EXPECT_EQ(join(calls.snapshot()), "scanQrEntry|P01|||C|");
     ZOLVOSDK::unInit();
-    EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().threadCount(), 0u);
 }
 
 TEST_F(InitChannel, SecondInitAfterUnInitReusesTheFirstBrokerSettings) {
     rig::Broker other;
     std::string otherTopic = uniqueId("other");
     platform.setBroker(broker.uri(), topic);
-    ZOLVOSDK::setCommandInterface(new Recorder(calls));
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(calls));
     ASSERT_NE(init().find(R"("code":"0000")"), std::string::npos);
     ASSERT_TRUE(out.waitFor("sub topic: " + topic + " ,return code : 0\n", 10s));
     ZOLVOSDK::unInit();
@@ -55,7 +55,7 @@ TEST_F(InitChannel, SecondInitAfterUnInitReusesTheFirstBrokerSettings) {
     ASSERT_NE(init().find(R"("code":"0000")"), std::string::npos);
     ASSERT_TRUE(waitForCount(out, "sub topic: " + topic + " ,return code : 0\n", 2));
     EXPECT_EQ(out.text().find("sub topic: " + otherTopic), std::string::npos);
-    EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 1u);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().threadCount(), 1u);
     Sender sender(broker.port());
     ASSERT_TRUE(sender.publish(topic, R"({"command":"prePay","orderId":"first broker"})"));
     ASSERT_TRUE(rig::waitUntil([&] { return calls.count() == 1; }, 10s));
@@ -74,7 +74,7 @@ TEST_F(InitChannel, MissingReceiveTimeOutReceivesWithoutWaitingAndStopsAtOnce) {
     rig::Reply r;
     r.body = reply;
     platform.setReply("/api/client/init.do", r);
-    ZOLVOSDK::setCommandInterface(new Recorder(calls));
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(calls));
     ASSERT_NE(init().find(R"("code":"0000")"), std::string::npos);
     ASSERT_TRUE(out.waitFor("sub topic: " + topic + " ,return code : 0\n", 10s));
     ASSERT_TRUE(waitForCount(out, "Receive message failed ==> 0\n", 1000, 5s));
@@ -84,7 +84,7 @@ TEST_F(InitChannel, MissingReceiveTimeOutReceivesWithoutWaitingAndStopsAtOnce) {
     auto t0 = std::chrono::steady_clock::now();
     ZOLVOSDK::unInit();
     EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
-    EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().threadCount(), 0u);
     ASSERT_TRUE(sender.publish(topic, R"({"command":"prePay","orderId":"too late"})"));
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(join(calls.snapshot()), "queryOrder||in time|");

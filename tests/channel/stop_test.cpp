@@ -14,7 +14,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-Calls* g_fnCalls = nullptr;
+CommandLog* g_fnCalls = nullptr;
 
 class Stop : public ::testing::Test {
 protected:
@@ -22,12 +22,12 @@ protected:
     Sender sender{broker.port()};
     std::string topic = uniqueId("topic");
     rig::OutputCapture out{1};
-    Calls calls;
-    Calls functionCalls;
+    CommandLog calls;
+    CommandLog functionCalls;
 
     void start(size_t subscriptions = 1, int receiveTimeoutMs = 100) {
         configure(broker.uri(), topic, receiveTimeoutMs);
-        zolvo_sdk::startMqttThread();
+        startChannel();
         ASSERT_TRUE(
             waitForCount(out, "sub topic: " + topic + " ,return code : 0\n", subscriptions));
     }
@@ -42,29 +42,29 @@ protected:
 };
 
 TEST_F(Stop, UnInitDuringReceiveStopsTheThreadAndKeepsTheClient) {
-    ZOLVOSDK::setCommandInterface(new Recorder(calls));
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(calls));
     start();
     auto t0 = Clock::now();
     ZOLVOSDK::unInit();
     EXPECT_LT(Clock::now() - t0, 3s);
-    EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().threadCount(), 0u);
     EXPECT_FALSE(zolvo_sdk::sdkState().initialized());
-    EXPECT_FALSE(zolvo_sdk::sdkState().mqttStarted);
-    ASSERT_NE(zolvo_sdk::channelClientForTesting(), nullptr);
-    EXPECT_FALSE(zolvo_sdk::channelClientForTesting()->handleOpenForTesting());
+    EXPECT_FALSE(zolvo_sdk::CommandChannel::instance().mqttStarted());
+    ASSERT_NE(zolvo_sdk::CommandChannel::instance().client(), nullptr);
+    EXPECT_FALSE(zolvo_sdk::CommandChannel::instance().client()->hasHandle());
     send("while stopped");
 
     // A new start (as init does) reuses the client: one thread, each command once.
     initialiseAgain();
     start(2);
-    EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 1u);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().threadCount(), 1u);
     send("again");
     ASSERT_TRUE(rig::waitUntil([&] { return calls.count() >= 1; }, 10s));
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(join(calls.snapshot()), "queryOrder||again|");
     ZOLVOSDK::unInit();
     ZOLVOSDK::unInit();  // twice: harmless
-    EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().threadCount(), 0u);
 }
 
 TEST_F(Stop, UnInitInterruptsTheReconnectWait) {
@@ -74,8 +74,8 @@ TEST_F(Stop, UnInitInterruptsTheReconnectWait) {
     auto t0 = Clock::now();
     ZOLVOSDK::unInit();
     EXPECT_LT(Clock::now() - t0, 3s);
-    EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
-    EXPECT_FALSE(zolvo_sdk::sdkState().mqttStarted);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().threadCount(), 0u);
+    EXPECT_FALSE(zolvo_sdk::CommandChannel::instance().mqttStarted());
     EXPECT_EQ(out.text().find("Failed to connect"), std::string::npos);
 }
 
@@ -90,7 +90,7 @@ INSTANTIATE_TEST_SUITE_P(ReceiveTimeOut, StopWithTimeOut, ::testing::Values(0, 2
 
 TEST_P(StopWithTimeOut, UnInitAndTeardownReturnSoonAndTimeOutLinesKeepTheirRate) {
     const int timeout = GetParam();
-    ZOLVOSDK::setCommandInterface(new Recorder(calls));
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(calls));
     start(1, timeout);
     // One "Receive message failed ==> 0" line per receive time-out that passes
     // without a message: a stream of them for 0, none while a negative time-out
@@ -115,18 +115,18 @@ TEST_P(StopWithTimeOut, UnInitAndTeardownReturnSoonAndTimeOutLinesKeepTheirRate)
     auto t0 = Clock::now();
     ZOLVOSDK::unInit();
     EXPECT_LT(Clock::now() - t0, 2s);
-    EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
-    EXPECT_FALSE(zolvo_sdk::channelClientForTesting()->handleOpenForTesting());
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().threadCount(), 0u);
+    EXPECT_FALSE(zolvo_sdk::CommandChannel::instance().client()->hasHandle());
 
     initialiseAgain();
     start(2, timeout);
-    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(waitIdleInReceive());
     t0 = Clock::now();
     { ZOLVOSDK teardown; }
     EXPECT_LT(Clock::now() - t0, 2s);
-    EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
-    EXPECT_EQ(zolvo_sdk::channelClientForTesting(), nullptr);
-    EXPECT_EQ(calls.deleted, 1);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().threadCount(), 0u);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().client(), nullptr);
+    EXPECT_EQ(calls.deletedCount(), 1);
     EXPECT_EQ(join(calls.snapshot()), "queryOrder||received|");
 }
 
@@ -136,25 +136,25 @@ void recordPayload(const char* text) { g_fnCalls->add(text); }
 // until after it has returned, reach neither the callback object nor the
 // callback function, and are not logged.
 void Stop::sendWhileUnInitRuns(int receiveTimeoutMs, bool function) {
-    Calls& seen = function ? functionCalls : calls;
+    CommandLog& seen = function ? functionCalls : calls;
     if (function) {
         g_fnCalls = &functionCalls;
         ZOLVOSDK::setCallBackFun(recordPayload);
     } else {
-        ZOLVOSDK::setCommandInterface(new Recorder(calls));
+        ZOLVOSDK::setCommandInterface(new RecordingCommands(calls));
     }
     start(1, receiveTimeoutMs);
     send("before");
     ASSERT_TRUE(rig::waitUntil([&] { return seen.count() == 1; }, 10s));
-    std::this_thread::sleep_for(300ms);  // the channel waits inside its next receive
+    ASSERT_TRUE(waitIdleInReceive());  // back in its receive loop, the call over
 
     std::atomic<bool> returned{false};
     std::thread stopping([&] {
         ZOLVOSDK::unInit();
         returned = true;
     });
-    EXPECT_TRUE(
-        rig::waitUntil([&] { return returned || zolvo_sdk::channelStopPendingForTesting(); }, 5s));
+    EXPECT_TRUE(rig::waitUntil(
+        [&] { return returned || zolvo_sdk::CommandChannel::instance().stopPending(); }, 5s));
     // The stop has been requested: two senders publish until unInit has
     // returned, and a few more each after that.
     std::atomic<int> sent{0};
@@ -175,7 +175,7 @@ void Stop::sendWhileUnInitRuns(int receiveTimeoutMs, bool function) {
     std::this_thread::sleep_for(500ms);
     EXPECT_EQ(seen.count(), 1u) << join(seen.snapshot());
     EXPECT_EQ(occurrences(out.text(), "receive Message : "), 1u) << out.text();
-    EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().threadCount(), 0u);
 }
 
 TEST_P(StopWithTimeOut, CommandsSentOnceTheStopIsRequestedReachNoObject) {
@@ -189,16 +189,17 @@ TEST_P(StopWithTimeOut, CommandsSentOnceTheStopIsRequestedReachNoFunction) {
 }
 
 // Runs `action` inside its first queryOrder call.
-class Reentrant : public Recorder {
+class Reentrant : public RecordingCommands {
 public:
-    Reentrant(Calls& calls, std::function<void()> action) : Recorder(calls), action_(action) {}
+    Reentrant(CommandLog& calls, std::function<void()> action)
+        : RecordingCommands(calls), action_(action) {}
     void queryOrder(std::string p, std::string o, std::string c) override {
-        Recorder::queryOrder(p, o, c);
+        RecordingCommands::queryOrder(p, o, c);
         if (action_) {
             auto a = std::move(action_);
             action_ = nullptr;
             a();
-            calls_.add("returned");
+            log_.add("returned");
         }
     }
 
@@ -213,8 +214,8 @@ TEST_F(Stop, UnInitFromInsideACallbackDoesNotDeadlock) {
     ASSERT_TRUE(rig::waitUntil([&] { return calls.count() == 2; }, 10s));
     ASSERT_TRUE(waitNoChannelThread(5s));
     EXPECT_FALSE(zolvo_sdk::sdkState().initialized());
-    EXPECT_FALSE(zolvo_sdk::sdkState().mqttStarted);
-    EXPECT_FALSE(zolvo_sdk::channelClientForTesting()->handleOpenForTesting());
+    EXPECT_FALSE(zolvo_sdk::CommandChannel::instance().mqttStarted());
+    EXPECT_FALSE(zolvo_sdk::CommandChannel::instance().client()->hasHandle());
     EXPECT_EQ(join(calls.snapshot()), "queryOrder||first||returned");
 }
 
@@ -222,12 +223,13 @@ TEST_F(Stop, UnInitAndANewStartFromInsideACallbackLeaveOneChannel) {
     ZOLVOSDK::setCommandInterface(new Reentrant(calls, [] {
         ZOLVOSDK::unInit();
         initialiseAgain();
-        zolvo_sdk::startMqttThread();
+        startChannel();
     }));
     start();
     send("first");
     ASSERT_TRUE(waitForCount(out, "sub topic: " + topic, 2));
-    ASSERT_TRUE(rig::waitUntil([] { return zolvo_sdk::channelThreadCountForTesting() == 1; }, 5s));
+    ASSERT_TRUE(rig::waitUntil(
+        [] { return zolvo_sdk::CommandChannel::instance().threadCount() == 1; }, 5s));
     send("second");
     ASSERT_TRUE(rig::waitUntil([&] { return calls.count() >= 3; }, 10s));
     std::this_thread::sleep_for(300ms);
@@ -235,16 +237,16 @@ TEST_F(Stop, UnInitAndANewStartFromInsideACallbackLeaveOneChannel) {
 }
 
 // Blocks inside queryOrder until released.
-class Blocking : public Recorder {
+class Blocking : public RecordingCommands {
 public:
-    using Recorder::Recorder;
+    using RecordingCommands::RecordingCommands;
     void queryOrder(std::string p, std::string o, std::string c) override {
         std::unique_lock<std::mutex> lock(m);
         inside = true;
         cv.notify_all();
         cv.wait(lock, [&] { return released; });
         lock.unlock();
-        Recorder::queryOrder(p, o, c);
+        RecordingCommands::queryOrder(p, o, c);
     }
     void release() {
         std::lock_guard<std::mutex> lock(m);
@@ -271,15 +273,15 @@ TEST_F(Stop, CallbackFunctionRegisteredDuringADispatchDeletesTheObjectAfterTheCa
     auto t0 = Clock::now();
     ZOLVOSDK::setCallBackFun(ignorePayload);  // does not wait for the call
     EXPECT_LT(Clock::now() - t0, 1s);
-    EXPECT_EQ(zolvo_sdk::registeredCommandInterfaceForTesting(), nullptr);
-    EXPECT_EQ(calls.deleted, 0);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().registeredObject(), nullptr);
+    EXPECT_EQ(calls.deletedCount(), 0);
     object->release();
-    ASSERT_TRUE(rig::waitUntil([&] { return calls.deleted == 1; }, 5s));
+    ASSERT_TRUE(rig::waitUntil([&] { return calls.deletedCount() == 1; }, 5s));
     // The running channel no longer reaches the deleted object.
     send("after");
     ASSERT_TRUE(waitForCount(out, "receive Message : ", 2));
     { ZOLVOSDK teardown; }
-    EXPECT_EQ(calls.deleted, 1);
+    EXPECT_EQ(calls.deletedCount(), 1);
     EXPECT_EQ(calls.callsAfterDelete, 0);
     EXPECT_EQ(join(calls.snapshot()), "queryOrder||held|");
 }
@@ -289,17 +291,17 @@ TEST_F(Stop, CallbackFunctionRegisteredFromInsideTheCallback) {
         new Reentrant(calls, [] { ZOLVOSDK::setCallBackFun(ignorePayload); }));
     start();
     send("first");
-    ASSERT_TRUE(rig::waitUntil([&] { return calls.deleted == 1; }, 10s));
+    ASSERT_TRUE(rig::waitUntil([&] { return calls.deletedCount() == 1; }, 10s));
     send("second");
     ASSERT_TRUE(waitForCount(out, "receive Message : ", 2));
     { ZOLVOSDK teardown; }
-    EXPECT_EQ(calls.deleted, 1);
+    EXPECT_EQ(calls.deletedCount(), 1);
     EXPECT_EQ(calls.callsAfterDelete, 0);
     EXPECT_EQ(join(calls.snapshot()), "queryOrder||first||returned");
 }
 
 TEST_F(Stop, TeardownWhileCommandsArrive) {
-    ZOLVOSDK::setCommandInterface(new Recorder(calls));
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(calls));
     start();
     std::atomic<bool> stopSending{false};
     std::thread sending([&] {
@@ -308,26 +310,26 @@ TEST_F(Stop, TeardownWhileCommandsArrive) {
     });
     ASSERT_TRUE(rig::waitUntil([&] { return calls.count() >= 3; }, 10s));
     { ZOLVOSDK sdk; }
-    EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
-    EXPECT_EQ(zolvo_sdk::channelClientForTesting(), nullptr);
-    EXPECT_EQ(zolvo_sdk::registeredCommandInterfaceForTesting(), nullptr);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().threadCount(), 0u);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().client(), nullptr);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().registeredObject(), nullptr);
     EXPECT_TRUE(zolvo_sdk::sdkState().tornDown());
-    EXPECT_EQ(calls.deleted, 1);
+    EXPECT_EQ(calls.deletedCount(), 1);
     std::this_thread::sleep_for(200ms);
     stopSending = true;
     sending.join();
     EXPECT_EQ(calls.callsAfterDelete, 0);
     { ZOLVOSDK second; }  // finds nothing to delete
-    EXPECT_EQ(calls.deleted, 1);
+    EXPECT_EQ(calls.deletedCount(), 1);
 }
 
 TEST_F(Stop, TeardownFromInsideACallback) {
     ZOLVOSDK::setCommandInterface(new Reentrant(calls, [] { ZOLVOSDK sdk; }));
     start();
     send("first");
-    ASSERT_TRUE(rig::waitUntil([&] { return calls.deleted == 1; }, 10s));
+    ASSERT_TRUE(rig::waitUntil([&] { return calls.deletedCount() == 1; }, 10s));
     ASSERT_TRUE(waitNoChannelThread(5s));
-    EXPECT_EQ(zolvo_sdk::channelClientForTesting(), nullptr);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().client(), nullptr);
     EXPECT_TRUE(zolvo_sdk::sdkState().tornDown());
     EXPECT_EQ(join(calls.snapshot()), "queryOrder||first||returned");
     EXPECT_EQ(calls.callsAfterDelete, 0);
@@ -336,17 +338,17 @@ TEST_F(Stop, TeardownFromInsideACallback) {
 // The client keeps the object from an earlier start; the registration releases
 // it in between. It must still be deleted only once.
 TEST_F(Stop, ObjectReleasedBetweenTwoStartsIsDeletedOnce) {
-    ZOLVOSDK::setCommandInterface(new Recorder(calls));
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(calls));
     start();
     ZOLVOSDK::unInit();
     ZOLVOSDK::setCallBackFun(ignorePayload);
-    EXPECT_EQ(calls.deleted, 1);
+    EXPECT_EQ(calls.deletedCount(), 1);
     initialiseAgain();
     start(2);
     send("later");
     ASSERT_TRUE(waitForCount(out, "receive Message : ", 1));
     { ZOLVOSDK teardown; }
-    EXPECT_EQ(calls.deleted, 1);
+    EXPECT_EQ(calls.deletedCount(), 1);
     EXPECT_EQ(calls.callsAfterDelete, 0);
 }
 
@@ -354,25 +356,25 @@ TEST_F(Stop, ObjectReleasedBetweenTwoStartsIsDeletedOnce) {
 // again, and then gives way to a function: the object is deleted once, and the
 // channel calls it no more.
 TEST_F(Stop, ObjectTheChannelHoldsRegisteredAgainIsDeletedOnce) {
-    Calls other;
-    auto* held = new Recorder(calls);
-    auto* replacement = new Recorder(other);
+    CommandLog other;
+    auto* held = new RecordingCommands(calls);
+    auto* replacement = new RecordingCommands(other);
     ZOLVOSDK::setCommandInterface(held);
     start();
     ZOLVOSDK::setCommandInterface(replacement);  // the channel keeps `held`
     send("one");
     ASSERT_TRUE(rig::waitUntil([&] { return calls.count() == 1; }, 10s));
     ZOLVOSDK::setCommandInterface(held);  // `replacement` is the host's again
-    EXPECT_EQ(zolvo_sdk::registeredCommandInterfaceForTesting(), held);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().registeredObject(), held);
     ZOLVOSDK::setCallBackFun(ignorePayload);
-    ASSERT_TRUE(rig::waitUntil([&] { return calls.deleted == 1; }, 5s));
+    ASSERT_TRUE(rig::waitUntil([&] { return calls.deletedCount() == 1; }, 5s));
     send("two");
     ASSERT_TRUE(waitForCount(out, "receive Message : ", 2));
     { ZOLVOSDK teardown; }
-    EXPECT_EQ(calls.deleted, 1);
+    EXPECT_EQ(calls.deletedCount(), 1);
     EXPECT_EQ(calls.callsAfterDelete, 0);
     EXPECT_EQ(join(calls.snapshot()), "queryOrder||one|");
-    EXPECT_EQ(other.deleted, 0);
+    EXPECT_EQ(other.deletedCount(), 0);
     EXPECT_EQ(other.count(), 0u);
     delete replacement;  // a second deletion would show under the sanitizers
 }
@@ -380,67 +382,91 @@ TEST_F(Stop, ObjectTheChannelHoldsRegisteredAgainIsDeletedOnce) {
 // The next start hands the client the object registered meanwhile; the one it
 // held before is the host's again and is not deleted by the library.
 TEST_F(Stop, ObjectReplacedAtTheNextStartIsTheHostsAgain) {
-    Calls other;
-    auto* first = new Recorder(calls);
+    CommandLog other;
+    auto* first = new RecordingCommands(calls);
     ZOLVOSDK::setCommandInterface(first);
     start();
     ZOLVOSDK::unInit();
-    ZOLVOSDK::setCommandInterface(new Recorder(other));
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(other));
     initialiseAgain();
     start(2);
     send("later");
     ASSERT_TRUE(rig::waitUntil([&] { return other.count() == 1; }, 10s));
     { ZOLVOSDK teardown; }
-    EXPECT_EQ(other.deleted, 1);
+    EXPECT_EQ(other.deletedCount(), 1);
     EXPECT_EQ(other.callsAfterDelete, 0);
-    EXPECT_EQ(calls.deleted, 0);
+    EXPECT_EQ(calls.deletedCount(), 0);
     EXPECT_EQ(calls.count(), 0u);
     delete first;
-    EXPECT_EQ(calls.deleted, 1);
+    EXPECT_EQ(calls.deletedCount(), 1);
 }
 
 // The teardown deletes both the object the running channel holds and a
 // different one registered after the start, each once.
 TEST_F(Stop, TeardownDeletesTheChannelsObjectAndTheRegisteredOne) {
-    Calls other;
-    ZOLVOSDK::setCommandInterface(new Recorder(calls));
+    CommandLog other;
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(calls));
     start();
-    ZOLVOSDK::setCommandInterface(new Recorder(other));  // does not reach the channel
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(other));  // does not reach the channel
     send("kept");
     ASSERT_TRUE(rig::waitUntil([&] { return calls.count() == 1; }, 10s));
     { ZOLVOSDK teardown; }
-    EXPECT_EQ(calls.deleted, 1);
-    EXPECT_EQ(other.deleted, 1);
+    EXPECT_EQ(calls.deletedCount(), 1);
+    EXPECT_EQ(other.deletedCount(), 1);
     EXPECT_EQ(other.count(), 0u);
     EXPECT_EQ(calls.callsAfterDelete, 0);
 }
 
+// A text the client hands over once the stop is requested (received just
+// before) goes nowhere and is not logged, with a callback object or function.
+TEST(StopRequest, TextHandedOverAfterwardsIsNeitherLoggedNorDelivered) {
+    CommandLog calls;
+    g_fnCalls = &calls;
+    for (const bool function : {false, true}) {
+        zolvo_sdk::CommandChannel channel;  // of its own, with no thread
+        if (function) channel.registerCallBackFun(recordPayload);
+        else channel.registerCommandInterface(new RecordingCommands(calls));
+        const uint64_t thread = channel.stopGeneration();
+        rig::OutputCapture out(1);
+        channel.deliverAsThreadOf(thread, R"({"command":"prePay","orderId":"in time"})");
+        channel.stop();
+        channel.deliverAsThreadOf(thread, R"({"command":"prePay","orderId":"late"})");
+        EXPECT_EQ(occurrences(out.text(), "receive Message : "), 1u) << out.text();
+        EXPECT_EQ(out.text().find("late"), std::string::npos) << out.text();
+    }
+    EXPECT_EQ(calls.count(), 2u) << join(calls.snapshot());
+    EXPECT_EQ(calls.deletedCount(), 1);  // with its channel
+}
+
 TEST(Registration, OwnershipRulesWithoutAChannel) {
-    Calls calls;
-    auto* a = new Recorder(calls);
-    auto* b = new Recorder(calls);
+    CommandLog calls;
+    auto* a = new RecordingCommands(calls);
+    auto* b = new RecordingCommands(calls);
     ZOLVOSDK::setCommandInterface(a);
     ZOLVOSDK::setCallBackFun(nullptr);  // nothing changes
-    EXPECT_EQ(zolvo_sdk::registeredCommandInterfaceForTesting(), a);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().registeredObject(), a);
     ZOLVOSDK::setCommandInterface(b);  // a stays alive, now the host's again
-    EXPECT_EQ(calls.deleted, 0);
+    EXPECT_EQ(calls.deletedCount(), 0);
     ZOLVOSDK::setCallBackFun(ignorePayload);
-    EXPECT_EQ(calls.deleted, 1);  // b
-    EXPECT_EQ(zolvo_sdk::registeredCommandInterfaceForTesting(), nullptr);
-    EXPECT_EQ(zolvo_sdk::registeredCallBackFunForTesting(), &ignorePayload);
+    EXPECT_EQ(calls.deletedCount(), 1);  // b
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().registeredObject(), nullptr);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().registeredFunction(), &ignorePayload);
     ZOLVOSDK::setCommandInterface(a);
-    EXPECT_EQ(zolvo_sdk::registeredCallBackFunForTesting(), nullptr);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().registeredFunction(), nullptr);
     ZOLVOSDK::setCommandInterface(nullptr);  // clears both, deletes nothing
-    EXPECT_EQ(zolvo_sdk::registeredCommandInterfaceForTesting(), nullptr);
-    EXPECT_EQ(calls.deleted, 1);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().registeredObject(), nullptr);
+    EXPECT_EQ(calls.deletedCount(), 1);
+    // With nothing registered init refuses before it sends anything.
+    EXPECT_EQ(ZOLVOSDK::init("M", "P", "S", "C", "K", "http://127.0.0.1:9"),
+              rig::resultText("1000", "请设置回调方法!setCommandInterface() or setCallBackFun()"));
     ZOLVOSDK::setCommandInterface(a);
     ZOLVOSDK::unInit();  // before any init: flags only
-    EXPECT_EQ(zolvo_sdk::channelClientForTesting(), nullptr);
-    EXPECT_EQ(zolvo_sdk::registeredCommandInterfaceForTesting(), a);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().client(), nullptr);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().registeredObject(), a);
     { ZOLVOSDK first; }
-    EXPECT_EQ(calls.deleted, 2);
+    EXPECT_EQ(calls.deletedCount(), 2);
     { ZOLVOSDK second; }
-    EXPECT_EQ(calls.deleted, 2);
+    EXPECT_EQ(calls.deletedCount(), 2);
 }
 
 }  // namespace

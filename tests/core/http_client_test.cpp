@@ -13,15 +13,11 @@ namespace {
 
 using zolvo_sdk::HttpClient;
 
-std::string gbkResult(const char* code, const char* msgUtf8) {
-    return std::string("{\"code\":\"") + code + "\",\"msg\":\"" + rig::utf8ToGbk(msgUtf8) + "\"}";
-}
-
 const char* const kQuery = "/api/order/query.do";
 const char* const kEnter = "/api/car/enter.do";
 const char* const kUpload = "/api/file/upload.do";
 
-TEST(HttpPostTest, SendsHeadersAndBodyByteForByte) {
+TEST(HttpPost, SendsHeadersAndBodyByteForByte) {
     rig::PlatformServer server;
     // Space, "+", "%" and GBK bytes go out unescaped.
     const std::string body = "orderId=A 1+2%20&parkCode=\xC9\xC2P01&sign=ABC";
@@ -40,7 +36,7 @@ TEST(HttpPostTest, SendsHeadersAndBodyByteForByte) {
     EXPECT_EQ(r.header("Accept-Language"), "zh-CN,zh;q=0.8");
 }
 
-TEST(HttpPostTest, ErrorStatusBodiesAndEmptyBodiesComeBackUnchanged) {
+TEST(HttpPost, ErrorStatusBodiesAndEmptyBodiesComeBackUnchanged) {
     rig::PlatformServer server;
     rig::Reply notFound;
     notFound.status = 404;
@@ -62,7 +58,7 @@ TEST(HttpPostTest, ErrorStatusBodiesAndEmptyBodiesComeBackUnchanged) {
     EXPECT_EQ(client.postMultipart(server.baseUrl() + kUpload, "a=1", ""), "");
 }
 
-TEST(HttpPostTest, FormPostFollowsRedirectMultipartDoesNot) {
+TEST(HttpPost, FormPostFollowsRedirectMultipartDoesNot) {
     rig::PlatformServer server;
     rig::Reply redirect;
     redirect.status = 302;
@@ -81,22 +77,23 @@ TEST(HttpPostTest, FormPostFollowsRedirectMultipartDoesNot) {
     EXPECT_EQ(server.requestCount(), 1u);
 }
 
-TEST(HttpPostTest, UnreachablePlatformGivesConnectionErrorAndStderrLine) {
+TEST(HttpPost, UnreachablePlatformGivesConnectionErrorAndStderrLine) {
     const std::string url = "http://127.0.0.1:" + std::to_string(rig::closedPort()) + kQuery;
     HttpClient client;
     rig::OutputCapture err(2);
     rig::OutputCapture out(1);
-    EXPECT_EQ(client.post(url, "a=1"), gbkResult("1000", "连接异常!"));
-    EXPECT_EQ(client.postMultipart(url, "a=1", ""), gbkResult("1000", "连接异常!"));
+    EXPECT_EQ(client.post(url, "a=1"), rig::resultText("1000", "连接异常!"));
+    EXPECT_EQ(client.postMultipart(url, "a=1", ""), rig::resultText("1000", "连接异常!"));
     rig::TempDir dir;
-    EXPECT_EQ(client.postFile(url, "a=1", dir.write("f.jpg", "x")), gbkResult("1000", "上传失败!"));
+    EXPECT_EQ(client.postFile(url, "a=1", dir.write("f.jpg", "x")),
+              rig::resultText("1000", "上传失败!"));
     const std::string line = "curl_easy_perform() failed: Couldn't connect to server\n";
     const std::string text = err.text();
     EXPECT_EQ(text, line + line + line);
     EXPECT_EQ(out.text(), "");
 }
 
-TEST(HttpPostTest, SlowPlatformTimesOutAfterThreeSeconds) {
+TEST(HttpPost, SlowPlatformTimesOutAfterThreeSeconds) {
     rig::PlatformServer server;
     rig::Reply slow;
     slow.delayMs = 4500;
@@ -105,7 +102,7 @@ TEST(HttpPostTest, SlowPlatformTimesOutAfterThreeSeconds) {
     HttpClient client;
     rig::OutputCapture err(2);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(client.post(server.baseUrl() + kQuery, "a=1"), gbkResult("1000", "连接异常!"));
+    EXPECT_EQ(client.post(server.baseUrl() + kQuery, "a=1"), rig::resultText("1000", "连接异常!"));
     const auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_GE(elapsed, std::chrono::milliseconds(2800));
     EXPECT_LT(elapsed, std::chrono::milliseconds(4400));
@@ -113,20 +110,20 @@ TEST(HttpPostTest, SlowPlatformTimesOutAfterThreeSeconds) {
               std::string::npos);
 }
 
-TEST(HttpPostTest, UntrustedCertificateIsRefused) {
+TEST(HttpPost, UntrustedCertificateIsRefused) {
     rig::PlatformServer::Options options;
     options.tls = true;
     rig::PlatformServer server(options);
     HttpClient client;
     rig::OutputCapture err(2);
-    EXPECT_EQ(client.post(server.baseUrl() + kQuery, "a=1"), gbkResult("1000", "连接异常!"));
+    EXPECT_EQ(client.post(server.baseUrl() + kQuery, "a=1"), rig::resultText("1000", "连接异常!"));
     EXPECT_EQ(client.postMultipart(server.baseUrl() + kEnter, "a=1", ""),
-              gbkResult("1000", "连接异常!"));
+              rig::resultText("1000", "连接异常!"));
     EXPECT_EQ(server.requestCount(), 0u);
     EXPECT_NE(err.text().find("curl_easy_perform() failed: "), std::string::npos);
 }
 
-TEST(MultipartTest, FilePartFirstThenFieldsSplitAtFirstEquals) {
+TEST(Multipart, FilePartFirstThenFieldsSplitAtFirstEquals) {
     rig::PlatformServer server;
     rig::TempDir dir;
     const std::string image = std::string("\xFF\xD8\x00\x01jpeg", 7);
@@ -154,7 +151,7 @@ TEST(MultipartTest, FilePartFirstThenFieldsSplitAtFirstEquals) {
     EXPECT_EQ(rig::formFromParts(parts), "a=1&b=&c=x=y&bare=&sign=S");
 }
 
-TEST(MultipartTest, NoFileMissingFileAndFileChecks) {
+TEST(Multipart, NoFileMissingFileAndFileChecks) {
     rig::PlatformServer server;
     HttpClient client;
     // No path (or one starting with NUL): the fields alone.
@@ -171,16 +168,16 @@ TEST(MultipartTest, NoFileMissingFileAndFileChecks) {
     rig::TempDir dir;
     const std::string missing = dir.path() + "/none.jpg";
     EXPECT_EQ(client.postMultipart(server.baseUrl() + kEnter, "a=1", missing),
-              gbkResult("1000", "未知的文件!"));
+              rig::resultText("1000", "未知的文件!"));
     EXPECT_EQ(client.postFile(server.baseUrl() + kUpload, "a=1", missing),
-              gbkResult("1000", "未知的文件!"));
+              rig::resultText("1000", "未知的文件!"));
     EXPECT_EQ(client.postFile(server.baseUrl() + kUpload, "a=1", ""),
-              gbkResult("1000", "未知的文件!"));
+              rig::resultText("1000", "未知的文件!"));
     // A directory is no file to send.
     EXPECT_EQ(client.postMultipart(server.baseUrl() + kEnter, "a=1", dir.path()),
-              gbkResult("1000", "未知的文件!"));
+              rig::resultText("1000", "未知的文件!"));
     EXPECT_EQ(client.postFile(server.baseUrl() + kUpload, "a=1", dir.path()),
-              gbkResult("1000", "未知的文件!"));
+              rig::resultText("1000", "未知的文件!"));
     EXPECT_EQ(server.requestCount(), 0u);
 }
 
@@ -202,7 +199,7 @@ bool isSpeedLine(const std::string& text) {
            literal(".") && digits(6) && literal(" seconds\n") && i == text.size();
 }
 
-TEST(MultipartTest, UploadOfZeroByteFileWritesSpeedLine) {
+TEST(Multipart, UploadOfZeroByteFileWritesSpeedLine) {
     rig::PlatformServer server;
     rig::TempDir dir;
     const std::string path = dir.write("empty.jpg", "");

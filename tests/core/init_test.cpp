@@ -11,7 +11,8 @@
 #include <string>
 #include <thread>
 
-#include "channel_control.h"
+#include "command_channel.h"
+#include "command_recorder.h"
 #include "endpoints_and_results.h"
 #include "rig.h"
 #include "sdk_state.h"
@@ -24,21 +25,11 @@ using zolvo_sdk::ZOLVOSDK;
 const char* const kInitPath = "/api/client/init.do";
 const char* const kKey = "SeCrEtMeRcHaNtKeY-7731";
 
-std::string gbkResult(const char* code, const char* msgUtf8) {
-    return std::string("{\"code\":\"") + code + "\",\"msg\":\"" + rig::utf8ToGbk(msgUtf8) + "\"}";
-}
-
 void onCommand(const char*) {}
 
 // The stored settings as a request would take them now (null once torn down).
 zolvo_sdk::SdkConfigPtr stored() { return zolvo_sdk::sdkState().config(); }
 bool initialised() { return zolvo_sdk::sdkState().initialized(); }
-
-int g_destroyed = 0;
-class CountedInterface : public zolvo_sdk::CommandInterface {
-public:
-    ~CountedInterface() override { ++g_destroyed; }
-};
 
 std::string closedBroker() { return "tcp://127.0.0.1:" + std::to_string(rig::closedPort()); }
 
@@ -64,7 +55,7 @@ void expectNothingStored() {
     EXPECT_EQ(stored()->mqttQos, 0);
 }
 
-TEST(InitTest, RefusalsInOrderSendNothing) {
+TEST(Init, RefusalsInOrderSendNothing) {
     rig::PlatformServer server;
     const std::string url = server.baseUrl();
     // Argument tests come before the registration test.
@@ -73,38 +64,38 @@ TEST(InitTest, RefusalsInOrderSendNothing) {
                   "\xB2\xCE\xCA\xFD\xD2\xEC\xB3\xA3!"
                   "\xCE\xB4\xD6\xAA\xB5\xC4\xB3\xA7\xC9\xCC\xB1\xE0\xBA\xC5!\"}");
     EXPECT_EQ(ZOLVOSDK::init(std::string("\0M", 2), "P", "S", "C", "K", url),
-              gbkResult("1000", "参数异常!未知的厂商编号!"));
+              rig::resultText("1000", "参数异常!未知的厂商编号!"));
     EXPECT_EQ(ZOLVOSDK::init("M", "", "S", "C", "K", url),
-              gbkResult("1000", "参数异常!未知的车场编号!"));
+              rig::resultText("1000", "参数异常!未知的车场编号!"));
     EXPECT_EQ(ZOLVOSDK::init("M", "P", std::string("\0\0\0", 3), "C", "K", url),
-              gbkResult("1000", "参数异常!未知的收费系统编号!"));
+              rig::resultText("1000", "参数异常!未知的收费系统编号!"));
     EXPECT_EQ(ZOLVOSDK::init("M", "P", "S", "", "K", url),
-              gbkResult("1000", "参数异常!未知的通道编号!"));
+              rig::resultText("1000", "参数异常!未知的通道编号!"));
     EXPECT_EQ(ZOLVOSDK::init("M", "P", "S", "C", "", url),
-              gbkResult("1000", "参数异常!未知的秘钥编号!"));
+              rig::resultText("1000", "参数异常!未知的秘钥编号!"));
     EXPECT_EQ(ZOLVOSDK::init("M", "P", "S", "C", "K", url),
-              gbkResult("1000", "请设置回调方法!setCommandInterface() or setCallBackFun()"));
+              rig::resultText("1000", "请设置回调方法!setCommandInterface() or setCallBackFun()"));
     EXPECT_EQ(server.requestCount(), 0u);
     expectNothingStored();
 
     ZOLVOSDK::setCallBackFun(onCommand);
     server.setReply(kInitPath, jsonReply("{\"code\":\"0000\"}"));
-    EXPECT_EQ(initWith(url), gbkResult("0000", "初始化成功!"));
+    EXPECT_EQ(initWith(url), rig::resultText("0000", "初始化成功!"));
     EXPECT_EQ(server.requestCount(), 1u);
     // Initialised: refused before any argument test, nothing sent.
     EXPECT_EQ(ZOLVOSDK::init("", "", "", "", "", ""),
-              gbkResult("1010", "SDK已经初始化,请勿重复操作!"));
+              rig::resultText("1010", "SDK已经初始化,请勿重复操作!"));
     EXPECT_EQ(server.requestCount(), 1u);
 }
 
-TEST(InitTest, SendsSignedFormTextUnconverted) {
+TEST(Init, SendsSignedFormTextUnconverted) {
     ZOLVOSDK::setCallBackFun(onCommand);
     rig::PlatformServer server;
     server.setReply(kInitPath, jsonReply("{\"code\":\"0000\"}"));
     const std::string gbkPark = "\xC9\xC2P01";  // GBK text goes out as it came
-    ASSERT_EQ(initWith(server.baseUrl(), gbkPark), gbkResult("0000", "初始化成功!"));
+    ASSERT_EQ(initWith(server.baseUrl(), gbkPark), rig::resultText("0000", "初始化成功!"));
     ZOLVOSDK::unInit();
-    ASSERT_EQ(initWith(server.baseUrl(), gbkPark), gbkResult("0000", "初始化成功!"));
+    ASSERT_EQ(initWith(server.baseUrl(), gbkPark), rig::resultText("0000", "初始化成功!"));
 
     const auto requests = server.requestsTo(kInitPath);
     ASSERT_EQ(requests.size(), 2u);
@@ -137,7 +128,7 @@ TEST(InitTest, SendsSignedFormTextUnconverted) {
     }
 }
 
-TEST(InitTest, StoresCodesAndEverySettingOfAFullReply) {
+TEST(Init, StoresCodesAndEverySettingOfAFullReply) {
     ZOLVOSDK::setCallBackFun(onCommand);
     rig::PlatformServer server;
     const std::string broker = closedBroker();
@@ -151,7 +142,7 @@ TEST(InitTest, StoresCodesAndEverySettingOfAFullReply) {
                               "\"mqttQos\":1,\"mqttTimeout\":250,\"mqttConnectTimeout\":3,"
                               "\"mqttKeepAliveInterval\":20,\"mqttCleanSession\":1,"
                               "\"useSslTls\":-1,\"sslTlsVersion\":\"TLSv1.2\",\"other\":{}}}"));
-    EXPECT_EQ(initWith(server.baseUrl()), gbkResult("0000", "初始化成功!"));
+    EXPECT_EQ(initWith(server.baseUrl()), rig::resultText("0000", "初始化成功!"));
 
     const zolvo_sdk::SdkConfigPtr settings = stored();
     const zolvo_sdk::SdkConfig& c = *settings;
@@ -177,11 +168,11 @@ TEST(InitTest, StoresCodesAndEverySettingOfAFullReply) {
     EXPECT_EQ(c.sslTlsVersion, "TLSv1.2");
 }
 
-TEST(InitTest, CodeOnlyAndCommentedRepliesSucceed) {
+TEST(Init, CodeOnlyAndCommentedRepliesSucceed) {
     ZOLVOSDK::setCallBackFun(onCommand);
     rig::PlatformServer server;
     server.setReply(kInitPath, jsonReply("{\"code\":\"0000\"}"));
-    EXPECT_EQ(initWith(server.baseUrl()), gbkResult("0000", "初始化成功!"));
+    EXPECT_EQ(initWith(server.baseUrl()), rig::resultText("0000", "初始化成功!"));
     EXPECT_TRUE(initialised());
     EXPECT_EQ(stored()->mqttAddress, "");
     EXPECT_EQ(stored()->mqttTopic, "");
@@ -194,29 +185,29 @@ TEST(InitTest, CodeOnlyAndCommentedRepliesSucceed) {
                     jsonReply("// platform reply\n{\"code\":\"0000\", /* settings */ \"data\":"
                               "{\"mqttQos\":2,\"mqttTopic\":\"t\",\"mqttAddress\":null}} "
                               "and some trailing text"));
-    EXPECT_EQ(initWith(server.baseUrl()), gbkResult("0000", "初始化成功!"));
+    EXPECT_EQ(initWith(server.baseUrl()), rig::resultText("0000", "初始化成功!"));
     EXPECT_EQ(stored()->mqttQos, 2);
     EXPECT_EQ(stored()->mqttTopic, "t");
     EXPECT_EQ(stored()->mqttAddress, "");
 }
 
-TEST(InitTest, EmptyUnreadableAndRefusedRepliesStoreNothing) {
+TEST(Init, EmptyUnreadableAndRefusedRepliesStoreNothing) {
     ZOLVOSDK::setCallBackFun(onCommand);
     rig::PlatformServer server;
     const std::string url = server.baseUrl();
 
     server.setReply(kInitPath, jsonReply(""));
-    EXPECT_EQ(initWith(url), gbkResult("2000", "初始化失败,未知的请求!"));
+    EXPECT_EQ(initWith(url), rig::resultText("2000", "初始化失败,未知的请求!"));
     expectNothingStored();
 
     for (const char* body : {"not json", "{\"code\":\"0000\"", "<html>502</html>"}) {
         server.setReply(kInitPath, jsonReply(body));
-        EXPECT_EQ(initWith(url), gbkResult("2001", "初始化失败,未知的返回数据!")) << body;
+        EXPECT_EQ(initWith(url), rig::resultText("2001", "初始化失败,未知的返回数据!")) << body;
         expectNothingStored();
     }
     // A reply cut at a NUL is read up to it.
     server.setReply(kInitPath, jsonReply(std::string("\0{\"code\":\"0000\"}", 16)));
-    EXPECT_EQ(initWith(url), gbkResult("2001", "初始化失败,未知的返回数据!"));
+    EXPECT_EQ(initWith(url), rig::resultText("2001", "初始化失败,未知的返回数据!"));
 
     // Codes other than the text "0000" come back unchanged. A null reply has
     // no code at all and comes back as it came, comments and trailing text kept.
@@ -232,13 +223,13 @@ TEST(InitTest, EmptyUnreadableAndRefusedRepliesStoreNothing) {
     // A platform that cannot be reached: the transport's text comes back.
     rig::OutputCapture err(2);
     const std::string closed = "http://127.0.0.1:" + std::to_string(rig::closedPort());
-    EXPECT_EQ(initWith(closed), gbkResult("1000", "连接异常!"));
+    EXPECT_EQ(initWith(closed), rig::resultText("1000", "连接异常!"));
     EXPECT_NE(err.text().find("curl_easy_perform() failed: "), std::string::npos);
     expectNothingStored();
 }
 
 // Replies of other unexpected shapes never throw out of init: "2001", nothing stored.
-TEST(InitTest, UnexpectedReplyTypesGive2001) {
+TEST(Init, UnexpectedReplyTypesGive2001) {
     ZOLVOSDK::setCallBackFun(onCommand);
     rig::PlatformServer server;
     const std::string deep = std::string(5000, '[') + std::string(5000, ']');
@@ -264,19 +255,19 @@ TEST(InitTest, UnexpectedReplyTypesGive2001) {
     };
     for (const std::string& body : bodies) {
         server.setReply(kInitPath, jsonReply(body));
-        EXPECT_EQ(initWith(server.baseUrl()), gbkResult("2001", "初始化失败,未知的返回数据!"))
+        EXPECT_EQ(initWith(server.baseUrl()), rig::resultText("2001", "初始化失败,未知的返回数据!"))
             << body.substr(0, 80);
         expectNothingStored();
         EXPECT_EQ(stored()->mqttTopic, "");
     }
 }
 
-TEST(InitTest, BaseAddressIsKeptAsGiven) {
+TEST(Init, BaseAddressIsKeptAsGiven) {
     ZOLVOSDK::setCallBackFun(onCommand);
     rig::PlatformServer server;
     const std::string withSlash = server.baseUrl() + "/";
     server.setReply("//api/client/init.do", jsonReply("{\"code\":\"0000\"}"));
-    EXPECT_EQ(initWith(withSlash), gbkResult("0000", "初始化成功!"));
+    EXPECT_EQ(initWith(withSlash), rig::resultText("0000", "初始化成功!"));
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].target, "//api/client/init.do");
@@ -330,7 +321,7 @@ private:
     std::string firstLine_;
 };
 
-TEST(InitTest, EmptyAddressGoesToTheBuiltInPlatform) {
+TEST(Init, EmptyAddressGoesToTheBuiltInPlatform) {
     EXPECT_EQ(zolvo_sdk::baseUrlOrDefault(""), "https://platform.zolvo.invalid");
     EXPECT_EQ(zolvo_sdk::baseUrlOrDefault(std::string("\0x", 2)), "https://platform.zolvo.invalid");
     EXPECT_EQ(zolvo_sdk::baseUrlOrDefault("http://h:1"), "http://h:1");
@@ -344,31 +335,31 @@ TEST(InitTest, EmptyAddressGoesToTheBuiltInPlatform) {
     unsetenv("NO_PROXY");
     ZOLVOSDK::setCallBackFun(onCommand);
     rig::OutputCapture err(2);
-    EXPECT_EQ(initWith(""), gbkResult("1000", "连接异常!"));
+    EXPECT_EQ(initWith(""), rig::resultText("1000", "连接异常!"));
     ASSERT_TRUE(rig::waitUntil([&] { return proxy.done(); }, std::chrono::seconds(2)));
     EXPECT_EQ(proxy.firstLine(), "CONNECT platform.zolvo.invalid:443 HTTP/1.1");
     expectNothingStored();
 }
 
-TEST(InitTest, UnInitThenInitAgain) {
+TEST(Init, UnInitThenInitAgain) {
     ZOLVOSDK::unInit();  // before any init: only the flags
     EXPECT_FALSE(initialised());
-    EXPECT_FALSE(zolvo_sdk::sdkState().mqttStarted);
+    EXPECT_FALSE(zolvo_sdk::CommandChannel::instance().mqttStarted());
 
     ZOLVOSDK::setCallBackFun(onCommand);
     rig::PlatformServer server;
     server.setReply(kInitPath, jsonReply("{\"code\":\"0000\",\"data\":{\"mqttQos\":1}}"));
-    EXPECT_EQ(initWith(server.baseUrl()), gbkResult("0000", "初始化成功!"));
+    EXPECT_EQ(initWith(server.baseUrl()), rig::resultText("0000", "初始化成功!"));
     ZOLVOSDK::unInit();
     EXPECT_FALSE(initialised());
-    EXPECT_FALSE(zolvo_sdk::sdkState().mqttStarted);
+    EXPECT_FALSE(zolvo_sdk::CommandChannel::instance().mqttStarted());
     // Settings and codes stay after unInit.
     const zolvo_sdk::SdkConfigPtr first = stored();
     EXPECT_EQ(first->parkCode, "P01");
     EXPECT_EQ(first->mqttQos, 1);
 
     server.setReply(kInitPath, jsonReply("{\"code\":\"0000\",\"data\":{\"mqttQos\":2}}"));
-    EXPECT_EQ(initWith(server.baseUrl(), "P02"), gbkResult("0000", "初始化成功!"));
+    EXPECT_EQ(initWith(server.baseUrl(), "P02"), rig::resultText("0000", "初始化成功!"));
     EXPECT_TRUE(initialised());
     EXPECT_EQ(stored()->parkCode, "P02");
     EXPECT_EQ(stored()->mqttQos, 2);
@@ -379,52 +370,21 @@ TEST(InitTest, UnInitThenInitAgain) {
     EXPECT_EQ(server.requestsTo(kInitPath).size(), 2u);
 }
 
-TEST(RegistrationTest, OwnershipRules) {
-    using zolvo_sdk::registeredCallBackFunForTesting;
-    using zolvo_sdk::registeredCommandInterfaceForTesting;
-    g_destroyed = 0;
-    auto* a = new CountedInterface;
-    auto* b = new CountedInterface;
-
-    ZOLVOSDK::setCommandInterface(a);
-    EXPECT_EQ(registeredCommandInterfaceForTesting(), a);
-    ZOLVOSDK::setCallBackFun(nullptr);  // ignored
-    EXPECT_EQ(registeredCommandInterfaceForTesting(), a);
-    EXPECT_EQ(registeredCallBackFunForTesting(), nullptr);
-
-    ZOLVOSDK::setCommandInterface(b);  // a is neither deleted nor kept
-    EXPECT_EQ(registeredCommandInterfaceForTesting(), b);
-    EXPECT_EQ(g_destroyed, 0);
-    delete a;
-    g_destroyed = 0;
-
-    ZOLVOSDK::setCallBackFun(onCommand);  // deletes b
-    EXPECT_EQ(g_destroyed, 1);
-    EXPECT_EQ(registeredCommandInterfaceForTesting(), nullptr);
-    EXPECT_EQ(registeredCallBackFunForTesting(), &onCommand);
-
-    ZOLVOSDK::setCommandInterface(nullptr);  // clears both
-    EXPECT_EQ(registeredCallBackFunForTesting(), nullptr);
-    EXPECT_EQ(registeredCommandInterfaceForTesting(), nullptr);
-    EXPECT_EQ(ZOLVOSDK::init("M", "P", "S", "C", "K", ""),
-              gbkResult("1000", "请设置回调方法!setCommandInterface() or setCallBackFun()"));
-}
-
-TEST(RegistrationTest, DestroyingTwoObjectsTearsDownOnce) {
-    g_destroyed = 0;
-    ZOLVOSDK::setCommandInterface(new CountedInterface);
+TEST(Teardown, DestroyingTwoObjectsTearsDownOnce) {
+    rig::CommandLog log;
+    ZOLVOSDK::setCommandInterface(new rig::RecordingCommands(log));
     {
         ZOLVOSDK first;
         ZOLVOSDK second;
         second = first;
     }
-    EXPECT_EQ(g_destroyed, 1);
+    EXPECT_EQ(log.deletedCount(), 1);
     EXPECT_EQ(stored(), nullptr);
-    EXPECT_EQ(zolvo_sdk::registeredCommandInterfaceForTesting(), nullptr);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().registeredObject(), nullptr);
     // After the teardown init answers with a text and sends nothing.
     rig::PlatformServer server;
     ZOLVOSDK::setCallBackFun(onCommand);
-    EXPECT_EQ(initWith(server.baseUrl()), gbkResult("1010", "SDK未初始化!"));
+    EXPECT_EQ(initWith(server.baseUrl()), rig::resultText("1010", "SDK未初始化!"));
     EXPECT_EQ(server.requestCount(), 0u);
 }
 

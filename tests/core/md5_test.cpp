@@ -22,7 +22,7 @@ using rig::upperHex;
 
 std::string md5Hex(const std::string& message) { return Md5(message).toUpperHex(); }
 
-TEST(Md5Test, Rfc1321TestSuite) {
+TEST(Md5, Rfc1321TestSuite) {
     EXPECT_EQ(md5Hex(""), "D41D8CD98F00B204E9800998ECF8427E");
     EXPECT_EQ(md5Hex("a"), "0CC175B9C0F1B6A831C399E269772661");
     EXPECT_EQ(md5Hex("abc"), "900150983CD24FB0D6963F7D28E17F72");
@@ -37,7 +37,7 @@ TEST(Md5Test, Rfc1321TestSuite) {
 
 // Every length from 0 to 300 crosses the padding boundaries (55, 56, 63, 64, 119,
 // 120 …); the bytes cover the full range, so sign extension of bytes >= 0x80 shows.
-TEST(Md5Test, RandomInputsMatchOpenSsl) {
+TEST(Md5, RandomInputsMatchOpenSsl) {
     std::mt19937 gen(12345);
     std::uniform_int_distribution<int> byte(0, 255);
     for (size_t length = 0; length <= 300; ++length) {
@@ -49,7 +49,7 @@ TEST(Md5Test, RandomInputsMatchOpenSsl) {
     }
 }
 
-TEST(Md5Test, DigestKeepsRunningState) {
+TEST(Md5, DigestKeepsRunningState) {
     Md5 md5("ab");
     const std::string first = upperHex(md5.digest(), 16);
     const std::string second = upperHex(md5.digest(), 16);
@@ -75,7 +75,7 @@ TEST(Md5Test, DigestKeepsRunningState) {
 // A digest must not disturb the bytes still waiting for their block: with
 // 56 to 63 of them the padding used to overwrite them, so a second digest, or
 // input fed after a digest, came out wrong.
-TEST(Md5Test, DigestThenDigestAndDigestThenMoreInputMatchOpenSsl) {
+TEST(Md5, DigestThenDigestAndDigestThenMoreInputMatchOpenSsl) {
     std::mt19937 gen(777);
     std::uniform_int_distribution<int> byte(0, 255);
     for (size_t length = 0; length <= 200; ++length) {
@@ -99,7 +99,7 @@ TEST(Md5Test, DigestThenDigestAndDigestThenMoreInputMatchOpenSsl) {
     }
 }
 
-TEST(SignRequestTest, AppendsUpperHexDigestOfTextAndKey) {
+TEST(SignRequest, AppendsUpperHexDigestOfTextAndKey) {
     const std::string form = "orderId=A1&parkCode=P01";
     const std::string signedText = zolvo_sdk::signRequest(form, "K3y");
     EXPECT_EQ(signedText, form + "&sign=" + opensslMd5Hex(form + "&key=K3y"));
@@ -114,7 +114,7 @@ bool inAlphabet(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-TEST(NonceTest, DistinctAndFromAlphabet) {
+TEST(Nonce, DistinctAndFromAlphabet) {
     std::set<std::string> seen;
     std::set<char> used;
     for (int i = 0; i < 1000; ++i) {
@@ -131,7 +131,7 @@ TEST(NonceTest, DistinctAndFromAlphabet) {
     EXPECT_EQ(used.size(), 62u);
 }
 
-TEST(NonceTest, LeavesHostRandAloneAndIsSafeAcrossThreads) {
+TEST(Nonce, LeavesHostRandAloneAndIsSafeAcrossThreads) {
     std::srand(42);
     const int expectedFirst = std::rand();
     const int expectedSecond = std::rand();

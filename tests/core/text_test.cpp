@@ -14,7 +14,7 @@ namespace {
 
 using Pieces = std::vector<std::string>;
 
-TEST(SplitTest, EveryPieceCounts) {
+TEST(Split, EveryPieceCounts) {
     using zolvo_sdk::split;
     EXPECT_EQ(split("a&&b", "&"), (Pieces{"a", "", "b"}));
     EXPECT_EQ(split("abc", "&"), (Pieces{"abc"}));
@@ -28,14 +28,14 @@ TEST(SplitTest, EveryPieceCounts) {
     EXPECT_EQ(split("ab", ""), (Pieces{"ab"}));
 }
 
-TEST(PresentTest, FirstByteDecides) {
+TEST(Present, FirstByteDecides) {
     EXPECT_FALSE(zolvo_sdk::isPresent(""));
     EXPECT_FALSE(zolvo_sdk::isPresent(std::string("\0abc", 4)));
     EXPECT_TRUE(zolvo_sdk::isPresent("a"));
     EXPECT_TRUE(zolvo_sdk::isPresent(std::string("a\0", 2)));
 }
 
-TEST(AnsiToUtf8Test, ConvertsGbk) {
+TEST(AnsiToUtf8, ConvertsGbk) {
     using zolvo_sdk::ansiToUtf8;
     EXPECT_EQ(ansiToUtf8(""), "");
     EXPECT_EQ(ansiToUtf8("carNumber=A1&sign=0F"), "carNumber=A1&sign=0F");
@@ -50,7 +50,7 @@ TEST(AnsiToUtf8Test, ConvertsGbk) {
     EXPECT_EQ(ansiToUtf8("\xE9\x99\x95").size(), 6u);
 }
 
-TEST(AnsiToUtf8Test, EndsAtNulAndReplacesUnmappedBytes) {
+TEST(AnsiToUtf8, EndsAtNulAndReplacesUnmappedBytes) {
     using zolvo_sdk::ansiToUtf8;
     EXPECT_EQ(ansiToUtf8(std::string("ab\0cd", 5)), "ab");
     EXPECT_EQ(ansiToUtf8(std::string("\0ab", 3)), "");
@@ -74,7 +74,7 @@ TEST(AnsiToUtf8Test, EndsAtNulAndReplacesUnmappedBytes) {
 // A lead byte that no trail byte follows is one replacement, and the byte
 // after it is converted on its own: a separator after a broken or cut
 // character is never taken into it.
-TEST(AnsiToUtf8Test, BrokenCharacterKeepsTheByteAfterIt) {
+TEST(AnsiToUtf8, BrokenCharacterKeepsTheByteAfterIt) {
     using zolvo_sdk::ansiToUtf8;
     EXPECT_EQ(ansiToUtf8("a=X\x81&b=Y"), "a=X\xEF\xBF\xBD&b=Y");
     EXPECT_EQ(ansiToUtf8("\xFE&sign=0"), "\xEF\xBF\xBD&sign=0");
@@ -87,7 +87,7 @@ TEST(AnsiToUtf8Test, BrokenCharacterKeepsTheByteAfterIt) {
     EXPECT_EQ(ansiToUtf8("\x81\x80"), "\xE4\xBA\x90");
 }
 
-TEST(AnsiToUtf8Test, ThreadsConvertIndependently) {
+TEST(AnsiToUtf8, ThreadsConvertIndependently) {
     std::vector<std::thread> threads;
     std::vector<int> failures(4, 0);
     for (int t = 0; t < 4; ++t) {
@@ -104,14 +104,15 @@ TEST(AnsiToUtf8Test, ThreadsConvertIndependently) {
     EXPECT_EQ(failures, (std::vector<int>{0, 0, 0, 0}));
 }
 
-TEST(ResultTextTest, GbkBytesWithoutBlanks) {
+TEST(ResultText, GbkBytesWithoutBlanks) {
     using zolvo_sdk::resultText;
-    EXPECT_EQ(resultText("1010", "SDK未初始化!"),
-              "{\"code\":\"1010\",\"msg\":\"SDK\xCE\xB4\xB3\xF5\xCA\xBC\xBB\xAF!\"}");
+    const std::string notInitialised =
+        "{\"code\":\"1010\",\"msg\":\"SDK\xCE\xB4\xB3\xF5\xCA\xBC\xBB\xAF!\"}";
+    EXPECT_EQ(resultText("1010", "SDK未初始化!"), notInitialised);
     EXPECT_EQ(resultText("1000", "连接异常!"),
               "{\"code\":\"1000\",\"msg\":\"\xC1\xAC\xBD\xD3\xD2\xEC\xB3\xA3!\"}");
-    // A second call is served from the cache with the same bytes.
-    EXPECT_EQ(resultText("1010", "SDK未初始化!"), resultText("1010", "SDK未初始化!"));
+    // A second call is served from the cache, with the same bytes.
+    EXPECT_EQ(resultText("1010", "SDK未初始化!"), notInitialised);
 }
 
 }  // namespace

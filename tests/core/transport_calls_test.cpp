@@ -158,10 +158,6 @@ std::string ok(const std::string& path) {
     return "{\"code\":\"0000\",\"msg\":\"ok\",\"path\":\"" + path + "\"}";
 }
 
-std::string gbkResult(const char* code, const char* msgUtf8) {
-    return std::string("{\"code\":\"") + code + "\",\"msg\":\"" + rig::utf8ToGbk(msgUtf8) + "\"}";
-}
-
 const char* const kQuery = "/api/order/query.do";
 const char* const kEnter = "/api/car/enter.do";
 const char* const kUpload = "/api/file/upload.do";
@@ -188,7 +184,7 @@ TEST(TransportCalls, FormPostSetsItsOptionsInOrderAndFreesListThenHandle) {
     // A failed transfer writes its line before anything is released.
     const std::string closed = "http://127.0.0.1:" + std::to_string(rig::closedPort());
     const Outcome failed = runOperation({"post", closed + kQuery, "a=1"});
-    EXPECT_EQ(failed.result, gbkResult("1000", "连接异常!"));
+    EXPECT_EQ(failed.result, rig::resultText("1000", "连接异常!"));
     EXPECT_EQ(failed.calls,
               concat({{kGlobalInit, "easy_init"},
                       headers,
@@ -220,7 +216,7 @@ TEST(TransportCalls, MultipartPostChecksTheFileFirstAndFreesHandleThenForm) {
 
     const std::string closed = "http://127.0.0.1:" + std::to_string(rig::closedPort());
     const Outcome failed = runOperation({"multipart", closed + kEnter, "a=1", ""});
-    EXPECT_EQ(failed.result, gbkResult("1000", "连接异常!"));
+    EXPECT_EQ(failed.result, rig::resultText("1000", "连接异常!"));
     EXPECT_EQ(failed.calls,
               concat({{kGlobalInit, "easy_init"},
                       kMultipartOptions,
@@ -231,17 +227,17 @@ TEST(TransportCalls, MultipartPostChecksTheFileFirstAndFreesHandleThenForm) {
     const std::string missing = dir.path() + "/missing.jpg";
     const Outcome noFile =
         runOperation({"multipart", server.baseUrl() + kEnter, "a=1", missing}, missing);
-    EXPECT_EQ(noFile.result, gbkResult("1000", "未知的文件!"));
+    EXPECT_EQ(noFile.result, rig::resultText("1000", "未知的文件!"));
     EXPECT_EQ(noFile.calls, Calls({kGlobalInit, "fopen rb failed"}));
 
     const Outcome directory =
         runOperation({"multipart", server.baseUrl() + kEnter, "a=1", dir.path()}, dir.path());
-    EXPECT_EQ(directory.result, gbkResult("1000", "未知的文件!"));
+    EXPECT_EQ(directory.result, rig::resultText("1000", "未知的文件!"));
     EXPECT_EQ(directory.calls, Calls({kGlobalInit, "fopen rb ok", "fclose"}));
     EXPECT_EQ(server.requestCount(), 2u);
 }
 
-TEST(TransportCalls, UploadKeepsTheFileOpenUntilHandleIsFreedThenFreesTheForm) {
+TEST(TransportCalls, UploadKeepsTheFileOpenUntilHandleIsFreed) {
     rig::PlatformServer server;
     rig::TempDir dir;
     const std::string image = dir.write("photo.jpg", "JPEG bytes");
@@ -258,29 +254,30 @@ TEST(TransportCalls, UploadKeepsTheFileOpenUntilHandleIsFreedThenFreesTheForm) {
 
     const std::string closed = "http://127.0.0.1:" + std::to_string(rig::closedPort());
     const Outcome failed = runOperation({"upload", closed + kUpload, "a=1", image}, image);
-    EXPECT_EQ(failed.result, gbkResult("1000", "上传失败!"));
+    EXPECT_EQ(failed.result, rig::resultText("1000", "上传失败!"));
     EXPECT_EQ(failed.calls,
               concat({{kGlobalInit, "easy_init", "fopen rb ok"},
                       kMultipartOptions,
                       {performed(CURLE_COULDNT_CONNECT), failureLine(CURLE_COULDNT_CONNECT),
-                       "easy_cleanup", "fclose", "formfree set"}}));
+                       "easy_cleanup", "formfree set", "fclose"}}));
 
-    // The handle is made before the file is looked at, and released after it.
+    // The handle is made before the file is looked at, and freed before a file
+    // that fails its check is closed.
     const std::string missing = dir.path() + "/missing.jpg";
     const Outcome noFile =
         runOperation({"upload", server.baseUrl() + kUpload, "a=1", missing}, missing);
-    EXPECT_EQ(noFile.result, gbkResult("1000", "未知的文件!"));
+    EXPECT_EQ(noFile.result, rig::resultText("1000", "未知的文件!"));
     EXPECT_EQ(noFile.calls, Calls({kGlobalInit, "easy_init", "fopen rb failed", "easy_cleanup"}));
 
     const Outcome emptyPath = runOperation({"upload", server.baseUrl() + kUpload, "a=1", ""});
-    EXPECT_EQ(emptyPath.result, gbkResult("1000", "未知的文件!"));
+    EXPECT_EQ(emptyPath.result, rig::resultText("1000", "未知的文件!"));
     EXPECT_EQ(emptyPath.calls, Calls({kGlobalInit, "easy_init", "easy_cleanup"}));
 
     const Outcome directory =
         runOperation({"upload", server.baseUrl() + kUpload, "a=1", dir.path()}, dir.path());
-    EXPECT_EQ(directory.result, gbkResult("1000", "未知的文件!"));
+    EXPECT_EQ(directory.result, rig::resultText("1000", "未知的文件!"));
     EXPECT_EQ(directory.calls,
-              Calls({kGlobalInit, "easy_init", "fopen rb ok", "fclose", "easy_cleanup"}));
+              Calls({kGlobalInit, "easy_init", "fopen rb ok", "easy_cleanup", "fclose"}));
     EXPECT_EQ(server.requestCount(), 1u);
 }
 

@@ -1,12 +1,14 @@
-// One command-message payload through the channel's parse-and-dispatch, as the
-// receive loop hands it over, into a callback function and a recording
-// callback object held by a client that never connects.
+// One command-message payload through the channel's delivery, parse and
+// dispatch, as the receive loop hands it over (copied, cut at 1023 bytes, an
+// empty one skipped), into a callback function and a recording callback object,
+// each registered with a channel of its own that never connects.
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
 #include <string>
 
-#include "channel_control.h"
+#include "command_channel.h"
+#include "command_dispatch.h"
 #include "fuzz_support.h"
 #include "zolvo_sdk/zolvo_sdk.h"
 
@@ -59,26 +61,31 @@ private:
     }
 };
 
-// Never deleted: the client holds the object for the whole run.
-zolvo_sdk::MqttCommandClient* g_client = nullptr;
+// Never deleted: the object channel holds the object for the whole run.
+zolvo_sdk::CommandChannel* g_functionChannel = nullptr;
+zolvo_sdk::CommandChannel* g_objectChannel = nullptr;
 RecordingCommands* g_object = nullptr;
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::silenceStdout();
-    g_client = new zolvo_sdk::MqttCommandClient("tcp://127.0.0.1:9", "", "", "fuzz", "fuzz", 0, 100,
-                                                1, 60, 1, 0, "");
+    g_functionChannel = new zolvo_sdk::CommandChannel();
+    g_functionChannel->registerCallBackFun(&recordFunction);
+    g_objectChannel = new zolvo_sdk::CommandChannel();
     g_object = new RecordingCommands();
-    // Both registrations at once: the function first, then the object.
-    g_client->holdBothForTesting(&recordFunction, g_object);
+    g_objectChannel->registerCommandInterface(g_object);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     g_record = Record();
     const int length = static_cast<int>(size);
-    zolvo_sdk::deliverPayloadForTesting(*g_client, data, length);
+    const zolvo_sdk::PayloadText received(data, length);
+    if (length != 0) {
+        for (zolvo_sdk::CommandChannel* channel : {g_functionChannel, g_objectChannel})
+            channel->deliverAsThreadOf(channel->stopGeneration(), received.text);
+    }
 
     if (size == 0) {
         FUZZ_CHECK(g_record.functionCalls == 0 && g_record.objectCalls == 0);
@@ -90,10 +97,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                strnlen(reinterpret_cast<const char*>(data), kept));
     FUZZ_CHECK(g_record.functionCalls == 1);
     FUZZ_CHECK(g_record.functionText == expected);
-    // The object gets one command at most and stays the client's.
+    // The object gets one command at most and stays registered.
     FUZZ_CHECK(g_record.objectCalls <= 1);
-    FUZZ_CHECK(g_client->commandInterfaceForTesting() == g_object);
-    FUZZ_CHECK(g_client->callBackFunForTesting() == &recordFunction);
+    FUZZ_CHECK(g_objectChannel->registeredObject() == g_object);
+    FUZZ_CHECK(g_functionChannel->registeredFunction() == &recordFunction);
     // A command reaches the object only from a text that names the member
     // "command", written plainly (ending in nd") or through an escape.
     if (g_record.objectCalls == 1) {

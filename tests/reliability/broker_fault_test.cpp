@@ -6,7 +6,7 @@
 #include <iostream>
 #include <thread>
 
-#include "channel_control.h"
+#include "command_channel.h"
 #include "reliability_support.h"
 #include "sdk_state.h"
 
@@ -19,10 +19,10 @@ TEST(BrokerFault, TenRestartsDuringACommandStreamLoseNothing) {
     constexpr int kPerConnection = 12;
     BrokerSite site("restart");
     rig::CliPublisher sender(site.broker.port());
-    zolvo_sdk::setReconnectWaitForTesting(100ms);
+    zolvo_sdk::CommandChannel::instance().setReconnectWait(100ms);
     const rig::OutputCapture& out = site.console.out();
-    Census census;
-    ZOLVOSDK::setCommandInterface(new Counted(census));
+    CommandLog census;
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(census));
     ASSERT_TRUE(succeeded(initAgainst(site.platform.baseUrl())));
 
     int published = 0;
@@ -57,8 +57,8 @@ TEST(BrokerFault, TenRestartsDuringACommandStreamLoseNothing) {
         EXPECT_EQ(census.orderIds, expected);  // none lost, none twice
     }
     EXPECT_EQ(occurrences(out.text(), "again connect success \n"), size_t(kRestarts));
-    EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 1u);
-    EXPECT_FALSE(zolvo_sdk::sdkState().mqttStarted);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().threadCount(), 1u);
+    EXPECT_FALSE(zolvo_sdk::CommandChannel::instance().mqttStarted());
 
     { ZOLVOSDK teardown; }
     EXPECT_TRUE(census.eachDeletedOnce());

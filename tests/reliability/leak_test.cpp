@@ -41,12 +41,12 @@ TEST(Leak, HostRunningEveryFunctionLosesOnlyTheReplacedObject) {
     const std::string image = dir.write("plate.jpg", std::string(4096, '\x11'));
     BrokerSite site("leak");
     const rig::OutputCapture& out = site.console.out();
-    Census census;
+    CommandLog census;
 
     runEveryRequest(image);  // before init: refused
-    auto* replaced = new Counted(census);
+    auto* replaced = new RecordingCommands(census);
     ZOLVOSDK::setCommandInterface(replaced);
-    auto* kept = new Counted(census);
+    auto* kept = new RecordingCommands(census);
     ZOLVOSDK::setCommandInterface(kept);  // `replaced` is the host's again; it drops it
 #ifdef ZOLVO_LEAK_CHECK
     __lsan_ignore_object(replaced);  // the one loss the ownership rules allow
@@ -71,7 +71,7 @@ TEST(Leak, HostRunningEveryFunctionLosesOnlyTheReplacedObject) {
     ASSERT_TRUE(
         rig::waitUntil([&] { return occurrences(out.text(), "receive Message") >= 4; }, 10s));
     runEveryRequest(image);
-    ZOLVOSDK::setCommandInterface(new Counted(census));
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(census));
     { ZOLVOSDK teardown; }
     runEveryRequest(image);  // after teardown: refused, nothing made
 

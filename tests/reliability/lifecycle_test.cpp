@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "channel_control.h"
+#include "command_channel.h"
 #include "reliability_support.h"
 #include "request_transport.h"
 #include "sdk_state.h"
@@ -48,11 +48,11 @@ class Lifecycle : public ::testing::Test, protected BrokerSite {
 protected:
     Lifecycle() : BrokerSite("life") {}
     const rig::OutputCapture& out = console.out();
-    Census census;
+    CommandLog census;
 
     void SetUp() override {
         settings.receiveTimeoutMs = 20;
-        zolvo_sdk::setReconnectWaitForTesting(50ms);
+        zolvo_sdk::CommandChannel::instance().setReconnectWait(50ms);
     }
 };
 
@@ -61,7 +61,7 @@ void countPayload(const char*) { ++g_payloads; }
 
 TEST_F(Lifecycle, TwoHundredUnInitInitCyclesWhileCommandsArrive) {
     constexpr int kCycles = 200;
-    ZOLVOSDK::setCommandInterface(new Counted(census));
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(census));
     CommandStream stream(broker.port(), settings.topic);
     int swaps = 0;
     for (int cycle = 0; cycle < kCycles; ++cycle) {
@@ -73,7 +73,7 @@ TEST_F(Lifecycle, TwoHundredUnInitInitCyclesWhileCommandsArrive) {
             const int before = census.commands;
             rig::waitUntil([&] { return census.commands > before; }, 2s);
             ZOLVOSDK::setCallBackFun(&countPayload);
-            ZOLVOSDK::setCommandInterface(new Counted(census));
+            ZOLVOSDK::setCommandInterface(new RecordingCommands(census));
             ++swaps;
         } else if (cycle % 4 == 0) {
             // Sometimes let the channel connect before it is stopped again.
@@ -82,7 +82,7 @@ TEST_F(Lifecycle, TwoHundredUnInitInitCyclesWhileCommandsArrive) {
         ZOLVOSDK::unInit();
     }
     stream.stop();
-    EXPECT_EQ(zolvo_sdk::channelThreadCountForTesting(), 0u);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().threadCount(), 0u);
     EXPECT_GT(census.commands, 0);
     { ZOLVOSDK teardown; }
     EXPECT_TRUE(census.eachDeletedOnce());
@@ -96,10 +96,10 @@ TEST_F(Lifecycle, TwoHundredUnInitInitCyclesWhileCommandsArrive) {
 }
 
 // Holds the channel's thread inside queryOrder until released.
-class Blocking : public Counted {
+class Blocking : public RecordingCommands {
 public:
-    explicit Blocking(Census& census) : Counted(census) {
-        onCommand = [this](const std::string&, const std::string&, const std::string&) {
+    explicit Blocking(CommandLog& census) : RecordingCommands(census) {
+        onQueryOrder = [this](const std::string&, const std::string&, const std::string&) {
             std::unique_lock<std::mutex> lock(m_);
             inside_ = true;
             cv_.notify_all();
@@ -135,8 +135,9 @@ TEST_F(Lifecycle, DestructorWhileACommandIsDispatched) {
     ASSERT_TRUE(sender.publish(settings.topic, prePay("queued")));
     ASSERT_TRUE(object->waitInside());
 
+    // Released once the teardown's stop request stands, while it waits.
     std::thread releaser([object] {
-        std::this_thread::sleep_for(300ms);
+        rig::waitUntil([] { return zolvo_sdk::CommandChannel::instance().stopPending(); }, 10s);
         object->release();
     });
     { ZOLVOSDK teardown; }  // waits for the running call, which then ends the channel
@@ -145,9 +146,10 @@ TEST_F(Lifecycle, DestructorWhileACommandIsDispatched) {
     ASSERT_TRUE(rig::waitUntil([&] { return census.deletedCount() == 1; }, 5s));
     EXPECT_TRUE(census.eachDeletedOnce());
     EXPECT_EQ(census.callsAfterDelete, 0);
-    EXPECT_TRUE(rig::waitUntil([] { return zolvo_sdk::channelThreadCountForTesting() == 0; }, 5s));
+    EXPECT_TRUE(rig::waitUntil(
+        [] { return zolvo_sdk::CommandChannel::instance().threadCount() == 0; }, 5s));
     EXPECT_TRUE(zolvo_sdk::sdkState().tornDown());
-    EXPECT_EQ(zolvo_sdk::channelClientForTesting(), nullptr);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().client(), nullptr);
     // Nothing is left to use: every function refuses, no command is dispatched.
     EXPECT_FALSE(succeeded(ZOLVOSDK::queryOrder("late")));
     ASSERT_TRUE(sender.publish(settings.topic, prePay("after")));
@@ -310,7 +312,7 @@ protected:
                                            return reply;
                                        });
         }
-        ZOLVOSDK::setCommandInterface(new Counted(census));
+        ZOLVOSDK::setCommandInterface(new RecordingCommands(census));
     }
 
     // A hundred times init with the two car parks' settings in turn, and
@@ -328,10 +330,11 @@ protected:
 
     // The channel, started by each init, took its settings from one of them.
     void expectChannelSettingsWhole() {
-        ASSERT_TRUE(
-            rig::waitUntil([] { return zolvo_sdk::channelThreadCountForTesting() == 0; }, 5s));
-        ASSERT_NE(zolvo_sdk::channelClientForTesting(), nullptr);
-        const zolvo_sdk::MqttCommandClient& client = *zolvo_sdk::channelClientForTesting();
+        ASSERT_TRUE(rig::waitUntil(
+            [] { return zolvo_sdk::CommandChannel::instance().threadCount() == 0; }, 5s));
+        ASSERT_NE(zolvo_sdk::CommandChannel::instance().client(), nullptr);
+        const zolvo_sdk::MqttCommandClient& client =
+            *zolvo_sdk::CommandChannel::instance().client();
         const InitSettings& b =
             client.topic == sites[0].broker.topic ? sites[0].broker : sites[1].broker;
         EXPECT_EQ(client.topic, b.topic);

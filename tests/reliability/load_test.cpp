@@ -9,7 +9,7 @@
 #include <memory>
 #include <thread>
 
-#include "channel_control.h"
+#include "command_channel.h"
 #include "endpoints_and_results.h"
 #include "reliability_support.h"
 #include "result_text.h"
@@ -71,11 +71,11 @@ TEST(Load, SixteenThreadsOfMixedRequestsWhileCommandsAreAnswered) {
     const std::string file = dir.write("plate.jpg", std::string(512, '\x42'));
     BrokerSite site("load");  // its console: the channel's lines and the upload's speed lines
     echoIdentity(site.platform);
-    Census census;
+    CommandLog census;
     std::atomic<int> answeredRight{0}, answeredWrong{0};
-    auto* object = new Counted(census);
-    object->onCommand = [&](const std::string&, const std::string& orderId,
-                            const std::string& carNumber) {
+    auto* object = new RecordingCommands(census);
+    object->onQueryOrder = [&](const std::string&, const std::string& orderId,
+                               const std::string& carNumber) {
         const std::string reply = ZOLVOSDK::pushOrder(orderId, carNumber, "20240101120000", "IN1",
                                                       "20240101130000", "OUT1", 3600, 500);
         if (answers(reply, "/api/order/receive.do", "orderId", orderId)) ++answeredRight;

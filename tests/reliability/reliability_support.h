@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "command_recorder.h"
 #include "rig.h"
 #include "zolvo_sdk/zolvo_sdk.h"
 
@@ -182,60 +183,8 @@ struct BrokerSite {
     Console console;
 };
 
-// Counts constructions and deletions by object number, and calls made on a
-// deleted object. Shared by every Counted object of one test.
-struct Census {
-    std::mutex mutex;
-    std::atomic<int> constructed{0};
-    std::atomic<int> commands{0};
-    std::atomic<int> callsAfterDelete{0};
-    std::vector<int> deletions;  // object numbers, in deletion order
-    std::multiset<std::string> orderIds;
-
-    int deletedCount() {
-        std::lock_guard<std::mutex> lock(mutex);
-        return static_cast<int>(deletions.size());
-    }
-    // Every object made was deleted exactly once.
-    ::testing::AssertionResult eachDeletedOnce() {
-        std::lock_guard<std::mutex> lock(mutex);
-        std::set<int> seen;
-        for (int id : deletions)
-            if (!seen.insert(id).second)
-                return ::testing::AssertionFailure() << "object " << id << " deleted twice";
-        if (static_cast<int>(seen.size()) != constructed)
-            return ::testing::AssertionFailure()
-                   << constructed << " objects made, " << seen.size() << " deleted";
-        return ::testing::AssertionSuccess();
-    }
-};
-
-class Counted : public zolvo_sdk::CommandInterface {
-public:
-    explicit Counted(Census& census) : census_(census), id_(++census.constructed) {}
-    ~Counted() override {
-        alive_ = false;
-        std::lock_guard<std::mutex> lock(census_.mutex);
-        census_.deletions.push_back(id_);
-    }
-    void queryOrder(std::string parkCode, std::string orderId, std::string carNumber) override {
-        if (!alive_) ++census_.callsAfterDelete;
-        {
-            std::lock_guard<std::mutex> lock(census_.mutex);
-            census_.orderIds.insert(orderId);
-        }
-        ++census_.commands;
-        onCommand(parkCode, orderId, carNumber);
-    }
-    // Hook for tests that act on the channel's thread.
-    std::function<void(const std::string&, const std::string&, const std::string&)> onCommand =
-        [](const std::string&, const std::string&, const std::string&) {};
-
-private:
-    Census& census_;
-    const int id_;
-    std::atomic<bool> alive_{true};
-};
+using rig::CommandLog;
+using rig::RecordingCommands;
 
 }  // namespace reltest
 

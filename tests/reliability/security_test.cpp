@@ -2,7 +2,7 @@
 // every length and byte value goes through every request function without
 // harm, and broker settings and payloads far longer than any buffer are safe.
 // (Certificate verification against an untrusted HTTPS platform is checked by
-// HttpPostTest.UntrustedCertificateIsRefused in the core tests.)
+// HttpPost.UntrustedCertificateIsRefused in the core tests.)
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -15,7 +15,7 @@ namespace {
 
 const std::string kTime = "20240101120000";
 
-// Calls every request function with `text` as each of its text arguments
+// CommandLog every request function with `text` as each of its text arguments
 // (the image path aside) and returns the results.
 std::vector<std::string> everyFunction(const std::string& text, const std::string& image) {
     return {
@@ -145,8 +145,8 @@ TEST(SecurityBroker, SettingsAndPayloadsFarPastAnyBuffer) {
     site.settings.clientId = "c" + std::string(4095, 'i');
     site.settings.sslTlsVersion = std::string(4096, 'v');
 
-    Census census;
-    ZOLVOSDK::setCommandInterface(new Counted(census));
+    CommandLog census;
+    ZOLVOSDK::setCommandInterface(new RecordingCommands(census));
     ASSERT_TRUE(succeeded(initAgainst(site.platform.baseUrl())));
     ASSERT_TRUE(site.console.out().waitFor(site.subscribedLine(), 10s));
 

@@ -6,7 +6,7 @@
 namespace reqtest {
 namespace {
 
-TEST_F(RequestTest, BrokenGbkEndingsKeepEveryKeyAndTheSignature) {
+TEST_F(Request, BrokenGbkEndingsKeepEveryKeyAndTheSignature) {
     size_t calls = 0;
     for (const brokentext::Case& c : brokentext::allCases()) {
         SCOPED_TRACE(c.label());

@@ -32,7 +32,7 @@ TEST(RequestState, EveryFunctionRefusesBeforeInit) {
     EXPECT_EQ(server.requestCount(), 0u);
 }
 
-TEST_F(RequestTest, EveryFunctionRefusesAfterUnInit) {
+TEST_F(Request, EveryFunctionRefusesAfterUnInit) {
     ZOLVOSDK::unInit();
     for (const std::string& result : callAllNineEmpty()) EXPECT_EQ(result, notInitialised());
     EXPECT_EQ(ZOLVOSDK::queryOrder("201808310001"), notInitialised());
@@ -59,7 +59,7 @@ const std::string T1 = "20180831123056";
 const std::string T2 = "20180831133056";
 const std::string O = "201808310001";
 
-TEST_F(RequestTest, ArgumentTestsRunInTableOrderWithTheirTexts) {
+TEST_F(Request, ArgumentTestsRunInTableOrderWithTheirTexts) {
     const std::string p = gbk(P);
     climb("entry",
           {
@@ -162,7 +162,7 @@ TEST_F(RequestTest, ArgumentTestsRunInTableOrderWithTheirTexts) {
     EXPECT_EQ(server.requestCount(), 0u) << "a refused call sent something";
 }
 
-TEST_F(RequestTest, LengthsCountGbkBytesAndNulFirstIsAbsent) {
+TEST_F(Request, LengthsCountGbkBytesAndNulFirstIsAbsent) {
     const std::string plateText = "参数异常!未知的车牌号!";
     const std::string timeText = "参数异常!未知的入场时间!";
     // One Chinese character and five ASCII: 7 bytes, passes; six ASCII: fails.
@@ -184,7 +184,7 @@ TEST_F(RequestTest, LengthsCountGbkBytesAndNulFirstIsAbsent) {
     EXPECT_EQ(server.requestCount(), 0u);
 }
 
-TEST_F(RequestTest, DurationAndAmountRules) {
+TEST_F(Request, DurationAndAmountRules) {
     const std::string p = gbk(P);
     const std::string duration = "参数异常!未知的停车时长!";
     const std::string amount = "参数异常!未知的金额!";
@@ -216,7 +216,7 @@ TEST_F(RequestTest, DurationAndAmountRules) {
     }
 }
 
-TEST_F(RequestTest, WideLongIsTakenAsItsLow32Bits) {
+TEST_F(Request, WideLongIsTakenAsItsLow32Bits) {
     if (sizeof(long) <= 4) GTEST_SKIP() << "long is 32-bit here";
     const long twoTo32 = static_cast<long>(1) << 32;
     // The target's long cannot hold 2^32: its low 32 bits, 0, are refused.

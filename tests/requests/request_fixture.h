@@ -23,10 +23,7 @@ constexpr const char* kChannel = "A4";
 // GBK bytes of a text written readable (UTF-8) in the source.
 inline std::string gbk(const std::string& utf8) { return rig::utf8ToGbk(utf8); }
 
-// The library's own result text, as GBK bytes.
-inline std::string resultText(const std::string& code, const std::string& msgUtf8) {
-    return gbk("{\"code\":\"" + code + "\",\"msg\":\"" + msgUtf8 + "\"}");
-}
+using rig::resultText;
 inline std::string refused(const std::string& msgUtf8) { return resultText("1000", msgUtf8); }
 inline std::string notInitialised() { return resultText("1010", "SDK未初始化!"); }
 
@@ -37,7 +34,7 @@ inline std::string signedForm(const std::string& form) {
 
 inline void ignoreCommand(const char*) {}
 
-class RequestTest : public ::testing::Test {
+class Request : public ::testing::Test {
 protected:
     void SetUp() override {
         ZOLVOSDK::setCallBackFun(&ignoreCommand);

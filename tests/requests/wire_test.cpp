@@ -81,9 +81,9 @@ const WireCase kCases[] = {
      }},
 };
 
-class WireTest : public RequestTest, public ::testing::WithParamInterface<WireCase> {};
+class Wire : public Request, public ::testing::WithParamInterface<WireCase> {};
 
-TEST_P(WireTest, SendsItsSignedFormAndReturnsTheReplyUnchanged) {
+TEST_P(Wire, SendsItsSignedFormAndReturnsTheReplyUnchanged) {
     const WireCase& c = GetParam();
     rig::TempDir dir;
     const std::string file = dir.write("att.jpg", std::string("\xFF\xD8\xFF\xE0\0JFIF", 9));
@@ -121,13 +121,13 @@ TEST_P(WireTest, SendsItsSignedFormAndReturnsTheReplyUnchanged) {
     EXPECT_EQ(request.body.find(kKey), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(AllNine, WireTest, ::testing::ValuesIn(kCases),
+INSTANTIATE_TEST_SUITE_P(AllNine, Wire, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<WireCase>& info) {
                              return std::string(info.param.name);
                          });
 
 // The two worked examples, byte for byte as signed and as sent.
-TEST_F(RequestTest, EntryWorkedExampleByteForByte) {
+TEST_F(Request, EntryWorkedExampleByteForByte) {
     ZOLVOSDK::entry(std::string("\xC9\xC2"
                                 "A88888"),
                     "20180831123056", "201808310001", "", 0, "");
@@ -146,7 +146,7 @@ TEST_F(RequestTest, EntryWorkedExampleByteForByte) {
     for (const auto& part : request.parts) EXPECT_TRUE(part.filename.empty()) << part.name;
 }
 
-TEST_F(RequestTest, PushOrderWorkedExampleByteForByte) {
+TEST_F(Request, PushOrderWorkedExampleByteForByte) {
     ZOLVOSDK::pushOrder("201808310001",
                         std::string("\xC9\xC2"
                                     "A88888"),
@@ -164,7 +164,7 @@ TEST_F(RequestTest, PushOrderWorkedExampleByteForByte) {
                                 tail + "&sign=" + sign);
 }
 
-TEST_F(RequestTest, EntryAndLeaveConditionalPairs) {
+TEST_F(Request, EntryAndLeaveConditionalPairs) {
     const std::string p = gbk("陕A88888");
     // entryType 0: neither pair, and the scan number is not tested.
     ZOLVOSDK::entry(p, "20180831123056", "O1", "", 0, "");
@@ -197,7 +197,7 @@ TEST_F(RequestTest, EntryAndLeaveConditionalPairs) {
     }
 }
 
-TEST_F(RequestTest, ImageFileMissingEmptyAndPresent) {
+TEST_F(Request, ImageFileMissingEmptyAndPresent) {
     rig::TempDir dir;
     const std::string image = dir.write("in.jpg", std::string("\x89PNG\r\n\x1A\n\0\0", 10));
     const std::string empty = dir.write("empty.jpg", "");
@@ -235,7 +235,7 @@ TEST_F(RequestTest, ImageFileMissingEmptyAndPresent) {
     EXPECT_EQ(sent[3].parts.front().contents, "");
 }
 
-TEST_F(RequestTest, FreeCarRemarksFlagAndItsTwoLines) {
+TEST_F(Request, FreeCarRemarksFlagAndItsTwoLines) {
     const std::string p = gbk("陕A88888");
     const std::string t1 = "20180901000000", t2 = "20181231235959";
     std::string remark200;
@@ -271,7 +271,7 @@ TEST_F(RequestTest, FreeCarRemarksFlagAndItsTwoLines) {
     EXPECT_NE(sent[1].body.find("&delFlag=1&"), std::string::npos);
 }
 
-TEST_F(RequestTest, HostileValuesDoNotBreakTheCall) {
+TEST_F(Request, HostileValuesDoNotBreakTheCall) {
     // "&" and "=" inside values are the caller's limit: the call still completes,
     // and a multipart field keeps everything after its first "=".
     ZOLVOSDK::entry(gbk("陕A88888"), "20180831123056", "A=B=C", "", 0, "");

@@ -135,6 +135,9 @@ std::string wireForm(const RecordedRequest& request);
 
 std::string utf8ToGbk(const std::string& utf8);
 std::string gbkToUtf8(const std::string& gbk);
+// The library's own result text {"code":"…","msg":"…"} with the message as GBK
+// bytes, made with the rig's encoder.
+std::string resultText(const std::string& code, const std::string& msgUtf8);
 // Hex dump "C9 C2 41" for readable failure messages.
 std::string hex(const std::string& bytes);
 

@@ -137,6 +137,10 @@ std::string gbkToUtf8(const std::string& gbk) {
     return std::string(b.constData(), static_cast<size_t>(b.size()));
 }
 
+std::string resultText(const std::string& code, const std::string& msgUtf8) {
+    return "{\"code\":\"" + code + "\",\"msg\":\"" + utf8ToGbk(msgUtf8) + "\"}";
+}
+
 std::string hex(const std::string& bytes) {
     static const char digits[] = "0123456789ABCDEF";
     std::string out;

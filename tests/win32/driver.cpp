@@ -51,10 +51,7 @@ constexpr const char* kChannel = "A4";
 constexpr const char* kManufacturer = "ZOLVO-WIN32";
 
 std::string gbk(const std::string& utf8) { return rig::utf8ToGbk(utf8); }
-// The library's own result text, as GBK bytes (made by the rig's own encoder).
-std::string resultText(const std::string& code, const std::string& msgUtf8) {
-    return gbk("{\"code\":\"" + code + "\",\"msg\":\"" + msgUtf8 + "\"}");
-}
+using rig::resultText;
 std::string signedForm(const std::string& form) {
     return form + "&sign=" + rig::opensslMd5Hex(form + "&key=" + kKey);
 }

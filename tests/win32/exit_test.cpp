@@ -15,18 +15,18 @@ void checkLinuxExit(const std::string& host, const std::string& mode) {
         mode);
 }
 
-TEST(ExitTest, UnInitInAGlobalObjectWhileIdle) { checkLinuxExit(ZOLVO_EXIT_HOST_UNINIT, "idle"); }
-TEST(ExitTest, UnInitInAGlobalObjectWhileCommandsArrive) {
+TEST(Exit, UnInitInAGlobalObjectWhileIdle) { checkLinuxExit(ZOLVO_EXIT_HOST_UNINIT, "idle"); }
+TEST(Exit, UnInitInAGlobalObjectWhileCommandsArrive) {
     checkLinuxExit(ZOLVO_EXIT_HOST_UNINIT, "commands");
 }
-TEST(ExitTest, UnInitInAGlobalObjectWhileACallbackIsInARequest) {
+TEST(Exit, UnInitInAGlobalObjectWhileACallbackIsInARequest) {
     checkLinuxExit(ZOLVO_EXIT_HOST_UNINIT, "callback");
 }
-TEST(ExitTest, GlobalLibraryObjectWhileIdle) { checkLinuxExit(ZOLVO_EXIT_HOST_OBJECT, "idle"); }
-TEST(ExitTest, GlobalLibraryObjectWhileCommandsArrive) {
+TEST(Exit, GlobalLibraryObjectWhileIdle) { checkLinuxExit(ZOLVO_EXIT_HOST_OBJECT, "idle"); }
+TEST(Exit, GlobalLibraryObjectWhileCommandsArrive) {
     checkLinuxExit(ZOLVO_EXIT_HOST_OBJECT, "commands");
 }
-TEST(ExitTest, GlobalLibraryObjectWhileACallbackIsInARequest) {
+TEST(Exit, GlobalLibraryObjectWhileACallbackIsInARequest) {
     checkLinuxExit(ZOLVO_EXIT_HOST_OBJECT, "callback");
 }
 

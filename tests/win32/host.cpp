@@ -30,8 +30,8 @@
 #include "zolvo_sdk/zolvo_sdk.h"
 
 #ifdef ZOLVO_WIN32_HOST_STATIC
-#  include "channel_control.h"
 #  include "codepage.h"
+#  include "command_channel.h"
 #  include "result_text.h"
 #endif
 
@@ -381,7 +381,7 @@ bool payloadArrived(const std::string& wanted) {
 // A broker restart and the reconnection after it: <url>.
 int scenarioReconnect(const std::vector<std::string>& a) {
     if (a.size() != 1) return usage();
-    zolvo_sdk::setReconnectWaitForTesting(std::chrono::milliseconds(500));
+    zolvo_sdk::CommandChannel::instance().setReconnectWait(std::chrono::milliseconds(500));
     ZOLVOSDK::setCallBackFun(&onPayload);
     result("init", init(a[0]));
     line("READY before");

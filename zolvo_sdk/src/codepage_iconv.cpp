@@ -1,6 +1,7 @@
 // ANSI code page layer over iconv (every system but Windows). The ANSI code
-// page is GBK here; glibc's "GBK" covers the full range, the single byte 0x80
-// (euro sign) included.
+// page is GBK here. glibc's "GBK" maps every double-byte pair Windows' code page
+// 936 maps except the 2149 pairs of GBK's user-defined areas, which it refuses
+// (they read as U+FFFD); the single byte 0x80 (euro sign) is mapped.
 #include "codepage.h"
 
 #include <iconv.h>

@@ -46,9 +46,7 @@ void reportFailure(CURLcode rc) {
 class MultipartForm {
 public:
     MultipartForm() = default;
-    ~MultipartForm() {
-        if (first_ != nullptr) curl_formfree(first_);
-    }
+    ~MultipartForm() { clear(); }
     MultipartForm(const MultipartForm&) = delete;
     MultipartForm& operator=(const MultipartForm&) = delete;
 
@@ -72,6 +70,13 @@ public:
     }
 
     void attach(CURL* curl) { curl_easy_setopt(curl, CURLOPT_HTTPPOST, first_); }
+
+    // Frees the parts now (the form is empty afterwards).
+    void clear() {
+        if (first_ != nullptr) curl_formfree(first_);
+        first_ = nullptr;
+        last_ = nullptr;
+    }
 
 private:
     curl_httppost* first_ = nullptr;
@@ -130,23 +135,25 @@ void setMultipartOptions(CURL* curl, const std::string& url, MultipartForm& form
     curl_easy_setopt(curl, CURLOPT_TIMEOUT, kMultipartTimeoutSeconds);
 }
 
-// A file to send, opened for reading, or the result text that says why not.
+// A file to send, opened for reading, and the result text that says why it
+// cannot be sent (empty when it can). A file that opened but failed a check is
+// still held, so that the caller decides when it is closed.
 struct OpenedFile {
-    UploadFile file;      // null on failure
+    UploadFile file;      // null when it could not be opened
     std::string failure;  // empty on success
 };
 
-// Opens the file for reading and reads its status; a file that fails a check
-// is closed again before the result comes back.
+// Opens the file for reading and reads its status.
 OpenedFile openUploadFile(const std::string& path) {
     UploadFile file(std::fopen(path.c_str(), "rb"));
     if (file == nullptr) return {nullptr, resultText(code::kArgument, msg::kUnknownFile)};
     struct stat fileInfo;
     if (fstat(fileno(file.get()), &fileInfo) != 0)
-        return {nullptr, resultText(code::kArgument, msg::kFileError)};
+        return {std::move(file), resultText(code::kArgument, msg::kFileError)};
     // Here a directory opens for reading too; it is no file to send, and the
     // host learns so as from a path that names nothing.
-    if (S_ISDIR(fileInfo.st_mode)) return {nullptr, resultText(code::kArgument, msg::kUnknownFile)};
+    if (S_ISDIR(fileInfo.st_mode))
+        return {std::move(file), resultText(code::kArgument, msg::kUnknownFile)};
     return {std::move(file), std::string()};
 }
 
@@ -192,7 +199,7 @@ std::string HttpClient::postMultipart(const std::string& url, const std::string&
     if (isPresent(filePath)) {
         // Checked and closed again at once: libcurl reads the file itself
         // during the transfer.
-        if (OpenedFile checked = openUploadFile(filePath); checked.file == nullptr)
+        if (OpenedFile checked = openUploadFile(filePath); !checked.failure.empty())
             return std::move(checked.failure);
         transfer.form.addFile(filePath);
     }
@@ -218,9 +225,13 @@ std::string HttpClient::postFile(const std::string& url, const std::string& form
     CURL* const curl = transfer.makeHandle();
     if (curl == nullptr) return resultText(code::kNetwork, msg::kNetworkError);
 
-    // The file stays open until the transfer has ended.
+    // The file stays open until the transfer has ended. One that fails a check
+    // is closed after the handle has been freed.
     OpenedFile upload = openUploadFile(filePath);
-    if (upload.file == nullptr) return std::move(upload.failure);
+    if (!upload.failure.empty()) {
+        transfer.handle.reset();
+        return std::move(upload.failure);
+    }
     transfer.file = std::move(upload.file);
 
     transfer.form.addFile(filePath);
@@ -230,6 +241,9 @@ std::string HttpClient::postFile(const std::string& url, const std::string& form
     const CURLcode rc = curl_easy_perform(curl);
     if (rc != CURLE_OK) {
         reportFailure(rc);
+        // After a failed transfer the form goes before the file is closed.
+        transfer.handle.reset();
+        transfer.form.clear();
         return resultText(code::kArgument, msg::kUploadFailed);
     }
 

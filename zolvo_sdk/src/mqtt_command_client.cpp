@@ -1,13 +1,15 @@
 // The channel's MQTT client over Paho's synchronous client (no callbacks set on
 // it, messages pulled with MQTTClient_receive): connect, receive, reconnect,
-// disconnect. The registration and the stop requests it consults belong to the
-// channel's control (channel_control.cpp).
+// disconnect.
 #include "mqtt_command_client.h"
+
+#include <MQTTClient.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 
 #include "command_dispatch.h"
 
@@ -19,6 +21,50 @@ namespace {
 // channel's thread sees a stop request within one slice whatever the platform's
 // receive time-out is.
 constexpr int kReceiveSliceMs = 200;
+
+// What one receive hands back (a message and its topic name, either may be
+// null), freed with this owner on every way out.
+struct Received {
+    char* topicName = nullptr;
+    int topicLength = 0;
+    MQTTClient_message* message = nullptr;
+
+    Received() = default;
+    ~Received() {
+        if (message != nullptr) MQTTClient_freeMessage(&message);
+        if (topicName != nullptr) MQTTClient_free(topicName);
+    }
+    Received(const Received&) = delete;
+    Received& operator=(const Received&) = delete;
+};
+
+// One receive with the client's time-out, as Paho's, waited for in short
+// slices; a stop request ends it early with no message and sets `stopped`.
+int receive(MQTTClient handle, int timeout, const ClientLink& link, Received& got, bool& stopped) {
+    stopped = false;
+    // A time-out of 0 (return at once) or of at most one slice: one receive.
+    if (timeout >= 0 && timeout <= kReceiveSliceMs)
+        return MQTTClient_receive(handle, &got.topicName, &got.topicLength, &got.message, timeout);
+    // A longer one, or a negative one (Paho reads it as unsigned: no time-out, the
+    // receive waits for a message), in slices that keep the same end.
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        long slice = kReceiveSliceMs;
+        if (timeout > 0) {
+            const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    std::chrono::steady_clock::now() - start)
+                                    .count();
+            if (waited >= timeout) return MQTTCLIENT_SUCCESS;  // the time-out, no message
+            slice = std::min<long>(slice, timeout - waited);
+        }
+        int rc = MQTTClient_receive(handle, &got.topicName, &got.topicLength, &got.message, slice);
+        if (rc != MQTTCLIENT_SUCCESS || got.message != nullptr) return rc;
+        if (link.stopRequested()) {
+            stopped = true;
+            return rc;
+        }
+    }
+}
 
 }  // namespace
 
@@ -40,15 +86,17 @@ MqttCommandClient::MqttCommandClient(const std::string& address_, const std::str
       useSslTls(useSslTls_),
       sslTlsVersion(sslTlsVersion_) {}
 
+MqttCommandClient::~MqttCommandClient() = default;
+
 int MqttCommandClient::connect() {
     MQTTClient created = nullptr;
     int rc = MQTTClient_create(&created, address.c_str(), clientId.c_str(),
                                MQTTCLIENT_PERSISTENCE_NONE, nullptr);
     if (rc != MQTTCLIENT_SUCCESS) {
-        handle.reset();
+        handle_.reset();
         return rc;
     }
-    handle.reset(created);
+    handle_.reset(created);
     MQTTClient_connectOptions options = MQTTClient_connectOptions_initializer;
     options.MQTTVersion = 0;
     options.connectTimeout = connectTimeout;
@@ -56,14 +104,14 @@ int MqttCommandClient::connect() {
     options.cleansession = cleanSession;
     options.username = username.c_str();
     options.password = password.c_str();
-    rc = MQTTClient_connect(handle.get(), &options);
+    rc = MQTTClient_connect(handle_.get(), &options);
     if (rc != MQTTCLIENT_SUCCESS) {
         printf("Failed to connect, return code %d\n", rc);
         fflush(stdout);
-        handle.reset();
+        handle_.reset();
         return rc;
     }
-    rc = MQTTClient_subscribe(handle.get(), topic.c_str(), qos);
+    rc = MQTTClient_subscribe(handle_.get(), topic.c_str(), qos);
     if (rc == MQTTCLIENT_SUCCESS) {
         // The topic as subscribed: a setting with a NUL inside ends there.
         std::cout << "sub topic: " << topic.c_str() << " ,return code : " << rc << std::endl;
@@ -72,9 +120,9 @@ int MqttCommandClient::connect() {
 }
 
 void MqttCommandClient::disconnect() {
-    if (handle == nullptr) return;
-    MQTTClient_disconnect(handle.get(), kDisconnectTimeoutMs);
-    handle.reset();
+    if (handle_ == nullptr) return;
+    MQTTClient_disconnect(handle_.get(), kDisconnectTimeoutMs);
+    handle_.reset();
 }
 
 // The one place where a handle is destroyed.
@@ -83,73 +131,46 @@ void MqttCommandClient::HandleDestroy::operator()(void* owned) const {
     MQTTClient_destroy(&doomed);
 }
 
-int MqttCommandClient::receive(char** topicName, int* topicLength, MQTTClient_message** message,
-                               bool& stopped) {
-    stopped = false;
-    // A time-out of 0 (return at once) or of at most one slice: one receive.
-    if (timeout >= 0 && timeout <= kReceiveSliceMs)
-        return MQTTClient_receive(handle.get(), topicName, topicLength, message, timeout);
-    // A longer one, or a negative one (Paho reads it as unsigned: no time-out, the
-    // receive waits for a message), in slices that keep the same end.
-    const auto start = std::chrono::steady_clock::now();
+void MqttCommandClient::receiveLoop(ClientLink& link) {
     for (;;) {
-        long slice = kReceiveSliceMs;
-        if (timeout > 0) {
-            const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                    std::chrono::steady_clock::now() - start)
-                                    .count();
-            if (waited >= timeout) return MQTTCLIENT_SUCCESS;  // the time-out, no message
-            slice = std::min<long>(slice, timeout - waited);
-        }
-        int rc = MQTTClient_receive(handle.get(), topicName, topicLength, message, slice);
-        if (rc != MQTTCLIENT_SUCCESS || *message != nullptr) return rc;
-        if (stopRequested()) {
-            stopped = true;
-            return rc;
-        }
-    }
-}
-
-void MqttCommandClient::receiveLoop() {
-    for (;;) {
-        if (stopRequested()) {
+        if (link.stopRequested()) {
             disconnect();
             return;
         }
-        char* topicName = nullptr;
-        int topicLength = 0;
-        MQTTClient_message* message = nullptr;
         bool stopped = false;
-        int rc = receive(&topicName, &topicLength, &message, stopped);
-        if (rc == MQTTCLIENT_SUCCESS && message != nullptr) {
-            const int length = message->payloadlen;
-            const PayloadText payload(message->payload, length);
-            MQTTClient_freeMessage(&message);
-            MQTTClient_free(topicName);
+        int rc = MQTTCLIENT_SUCCESS;
+        std::optional<PayloadText> text;
+        {
+            // The message and its topic are freed here, before the text is handed on.
+            Received got;
+            rc = receive(handle_.get(), timeout, link, got, stopped);
+            if (rc == MQTTCLIENT_SUCCESS && got.message != nullptr && got.message->payloadlen != 0)
+                text.emplace(got.message->payload, got.message->payloadlen);
+            else if (rc == MQTTCLIENT_SUCCESS && got.message != nullptr)
+                continue;  // an empty payload is skipped
+        }
+        if (text) {
             // A message that comes once a stop is requested is left unhandled.
-            if (length == 0 || stopRequested()) continue;
-            deliver(payload.text);
+            if (!link.stopRequested()) link.deliver(text->text);
             continue;
         }
-        if (message != nullptr) MQTTClient_freeMessage(&message);
-        if (topicName != nullptr) MQTTClient_free(topicName);
         if (stopped) continue;
         std::cout << "Receive message failed ==> " << rc << std::endl;
         if (rc == MQTTCLIENT_DISCONNECTED) {
             std::cout << "Network connection exception ! " << std::endl;
             std::cout << "call againConnect()" << std::endl;
-            if (!againConnect()) return;
+            if (!againConnect(link)) return;
         }
     }
 }
 
-bool MqttCommandClient::againConnect() {
+bool MqttCommandClient::againConnect(const ClientLink& link) {
     std::cout << "begin again connect" << std::endl;
     disconnect();
     for (;;) {
-        if (!waitBeforeReconnect()) return false;
+        if (!link.waitBeforeReconnect()) return false;
         int rc = connect();
-        if (stopRequested()) {
+        if (link.stopRequested()) {
             disconnect();
             return false;
         }

@@ -5,6 +5,7 @@
 #ifndef ZOLVO_SDK_REQUEST_TRANSPORT_H
 #define ZOLVO_SDK_REQUEST_TRANSPORT_H
 
+#include <atomic>
 #include <string>
 
 namespace zolvo_sdk {
@@ -28,8 +29,15 @@ struct PreparedRequest {
 
 using RequestTransportHook = std::string (*)(const PreparedRequest& request);
 
-// Sets (or, with nullptr, clears) the hook for every thread.
-void setRequestTransportForTesting(RequestTransportHook hook);
+// The hook the request functions look at before each transport call (null:
+// none), for every thread.
+std::atomic<RequestTransportHook>& requestTransportHook();
+
+// Sets (or, with nullptr, clears) the hook. Inline: the library itself never
+// sets it, so it compiles no setter.
+inline void setRequestTransportForTesting(RequestTransportHook hook) {
+    requestTransportHook().store(hook);
+}
 
 }  // namespace zolvo_sdk
 

@@ -29,8 +29,6 @@ namespace {
 // optional image "fileImage", and the upload of a required one.
 using Transport = RequestOperation;
 
-std::atomic<RequestTransportHook> g_transportHook{nullptr};
-
 struct Endpoint {
     const char* path;
     Transport transport;
@@ -154,7 +152,7 @@ std::string runRequest(const Endpoint& endpoint, std::initializer_list<ArgTest> 
     }
 
     // 6./7. One transport operation; its text is the result, unchanged.
-    if (RequestTransportHook hook = g_transportHook.load()) {
+    if (RequestTransportHook hook = requestTransportHook().load()) {
         return hook(PreparedRequest{endpoint.transport, url, dataStr, filePath});
     }
     switch (endpoint.transport) {
@@ -195,7 +193,10 @@ const Endpoint kUploadFile{endpoint::kFileUpload, Transport::Upload, false, fals
 
 }  // namespace
 
-void setRequestTransportForTesting(RequestTransportHook hook) { g_transportHook.store(hook); }
+std::atomic<RequestTransportHook>& requestTransportHook() {
+    static std::atomic<RequestTransportHook> hook{nullptr};
+    return hook;
+}
 
 // ------------------------------------------------------------------ passages
 

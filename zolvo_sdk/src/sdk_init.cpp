@@ -7,7 +7,7 @@
 #include <exception>
 #include <memory>
 
-#include "channel_control.h"
+#include "command_channel.h"
 #include "endpoints_and_results.h"
 #include "http_client.h"
 #include "init_reply.h"
@@ -80,7 +80,7 @@ std::string ZOLVOSDK::init(std::string manufacturer, std::string parkCode, std::
     if (!isPresent(sysCode)) return resultText(code::kArgument, msg::kNoSysCode);
     if (!isPresent(channelNumber)) return resultText(code::kArgument, msg::kNoChannelNumber);
     if (!isPresent(key)) return resultText(code::kArgument, msg::kNoKey);
-    if (!callbackRegistered()) {
+    if (!CommandChannel::instance().callbackRegistered()) {
         return resultText(code::kArgument, msg::kNoCallback);
     }
 
@@ -113,11 +113,11 @@ std::string ZOLVOSDK::init(std::string manufacturer, std::string parkCode, std::
     config->sysCode = sysCode;
     config->channelNumber = channelNumber;
     // Torn down meanwhile (on another thread): nothing is stored or started.
-    if (!state.publish(std::move(config))) {
-        return resultText(code::kState, msg::kNotInitialized);
-    }
+    const SdkConfigPtr settings = std::move(config);
+    if (!state.publish(settings)) return resultText(code::kState, msg::kNotInitialized);
 
-    startMqttThread();
+    // The channel starts with the settings of this init.
+    CommandChannel::instance().start(settings);
     return resultText(code::kSuccess, msg::kInitSuccess);
 }
 

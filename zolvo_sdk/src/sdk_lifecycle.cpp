@@ -1,13 +1,14 @@
 // The library's state, the registration setters, unInit and teardown.
-#include "channel_control.h"
+#include "command_channel.h"
+#include "never_destroyed.h"
 #include "process_exit.h"
 #include "sdk_state.h"
 
 namespace zolvo_sdk {
 
 SdkState& sdkState() {
-    static SdkState* state = new SdkState();
-    return *state;
+    static NeverDestroyed<SdkState> state;
+    return state.get();
 }
 
 SdkConfigPtr SdkState::config() const {
@@ -70,7 +71,7 @@ namespace {
 // nothing is waited for, locked or deleted. False everywhere else.
 bool endingWithTheProcess() {
     if (!processEnding()) return false;
-    abandonMqttChannelAtExit();
+    CommandChannel::instance().abandonAtExit();
     sdkState().clearInitializedAtExit();
     return true;
 }
@@ -87,19 +88,23 @@ void ZOLVOSDK::unInit() {
     if (!state.clearInitialized()) return;  // torn down: nothing left to change
     // The channel's own thread disconnects and destroys its handle; the client
     // object and the stored settings stay for the next init.
-    stopMqttChannel();
-    if (!state.tornDown()) state.mqttStarted = false;
+    CommandChannel::instance().stop();
 }
 
-void ZOLVOSDK::setCallBackFun(CallBackFun fn) { registerCallBackFun(fn); }
+void ZOLVOSDK::setCallBackFun(CallBackFun fn) {
+    CommandChannel::instance().registerCallBackFun(fn);
+}
 
-void ZOLVOSDK::setCommandInterface(CommandInterface* object) { registerCommandInterface(object); }
+void ZOLVOSDK::setCommandInterface(CommandInterface* object) {
+    CommandChannel::instance().registerCommandInterface(object);
+}
 
 ZOLVOSDK::~ZOLVOSDK() {
     if (endingWithTheProcess()) return;
-    // The channel stops before the client and the callback object go.
-    stopMqttChannel();
-    teardownMqttClient();
+    // The channel stops before the client and the callback objects go.
+    CommandChannel& channel = CommandChannel::instance();
+    channel.stop();
+    channel.tearDown();
     sdkState().tearDown();
 }
 

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "md5.h"
+#include "never_destroyed.h"
 
 namespace zolvo_sdk {
 
@@ -20,19 +21,18 @@ std::string signRequest(const std::string& formText, const std::string& key) {
 std::string Util::randomString() {
     static const char kAlphabet[] =
         "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
-    // Never destroyed, so that a thread still running at process exit finds them intact.
-    static std::mutex& mutex = *new std::mutex;
-    static std::mt19937& generator = *[] {
+    static NeverDestroyed<std::mutex> mutex;
+    static NeverDestroyed<std::mt19937> generator([] {
         std::random_device device;
         std::seed_seq seed{device(), device(), device(), device(),
                            device(), device(), device(), device()};
-        return new std::mt19937(seed);
-    }();
+        return std::mt19937(seed);
+    }());
     std::uniform_int_distribution<int> pick(0, static_cast<int>(sizeof kAlphabet) - 2);
 
     std::string nonce(32, '0');
-    std::lock_guard<std::mutex> lock(mutex);
-    for (char& c : nonce) c = kAlphabet[pick(generator)];
+    std::lock_guard<std::mutex> lock(mutex.get());
+    for (char& c : nonce) c = kAlphabet[pick(generator.get())];
     return nonce;
 }
 

@@ -12,7 +12,9 @@
 
 #include <string>
 
-#if defined(_WIN32)
+#if defined(_WIN32) && defined(ZOLVO_SDK_STATIC)
+#  define ZOLVO_SDK_API
+#elif defined(_WIN32)
 #  if defined(ZOLVO_SDK_BUILDING)
 #    define ZOLVO_SDK_API __declspec(dllexport)
 #  else

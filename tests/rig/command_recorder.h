@@ -1,0 +1,119 @@
+// The tests' one recording callback object: every call it gets, with its
+// arguments, goes into a log shared by the objects of one test, which also
+// counts constructions, deletions (by object number) and calls made on an
+// object already deleted.
+#ifndef ZOLVO_TESTS_RIG_COMMAND_RECORDER_H
+#define ZOLVO_TESTS_RIG_COMMAND_RECORDER_H
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "zolvo_sdk/zolvo_sdk.h"
+
+namespace rig {
+
+struct CommandLog {
+    std::mutex mutex;
+    std::vector<std::string> list;  // "function|arg|arg…", in call order
+    std::multiset<std::string> orderIds;
+    std::vector<int> deletions;  // object numbers, in deletion order
+    std::atomic<int> constructed{0};
+    std::atomic<int> commands{0};
+    std::atomic<int> callsAfterDelete{0};
+
+    void add(const std::string& call) {
+        std::lock_guard<std::mutex> lock(mutex);
+        list.push_back(call);
+    }
+    std::vector<std::string> snapshot() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return list;
+    }
+    size_t count() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return list.size();
+    }
+    int deletedCount() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return static_cast<int>(deletions.size());
+    }
+    // Every object made was deleted exactly once.
+    ::testing::AssertionResult eachDeletedOnce() {
+        std::lock_guard<std::mutex> lock(mutex);
+        std::set<int> seen;
+        for (int id : deletions)
+            if (!seen.insert(id).second)
+                return ::testing::AssertionFailure() << "object " << id << " deleted twice";
+        if (static_cast<int>(seen.size()) != constructed)
+            return ::testing::AssertionFailure()
+                   << constructed << " objects made, " << seen.size() << " deleted";
+        return ::testing::AssertionSuccess();
+    }
+};
+
+inline std::string joinCall(const std::vector<std::string>& parts) {
+    std::string s;
+    for (size_t i = 0; i < parts.size(); ++i) s += (i ? "|" : "") + parts[i];
+    return s;
+}
+
+class RecordingCommands : public zolvo_sdk::CommandInterface {
+public:
+    explicit RecordingCommands(CommandLog& log) : log_(log), id_(++log.constructed) {}
+    ~RecordingCommands() override {
+        alive_ = false;
+        std::lock_guard<std::mutex> lock(log_.mutex);
+        log_.deletions.push_back(id_);
+    }
+    void queryOrder(std::string parkCode, std::string orderId, std::string carNumber) override {
+        {
+            std::lock_guard<std::mutex> lock(log_.mutex);
+            log_.orderIds.insert(orderId);
+        }
+        note({"queryOrder", parkCode, orderId, carNumber});
+        onQueryOrder(parkCode, orderId, carNumber);
+    }
+    void scanQrCodePay(std::string parkCode, std::string sysCode, std::string channel,
+                       std::string scanNumber, std::string orderId, std::string carNumber,
+                       int tempCar) override {
+        note({"scanQrCodePay", parkCode, sysCode, channel, scanNumber, orderId, carNumber,
+              std::to_string(tempCar)});
+    }
+    void scanQrEntry(std::string parkCode, std::string sysCode, std::string channel,
+                     std::string carNumber, std::string scanNumber) override {
+        note({"scanQrEntry", parkCode, sysCode, channel, carNumber, scanNumber});
+    }
+    void noticeOfPaymentResult(std::string orderId, std::string carNumber, int payStatus,
+                               int payAmount, int duration, std::string inTime, std::string outTime,
+                               std::string payTime, int payMethod, std::string parkCode) override {
+        note({"noticeOfPaymentResult", orderId, carNumber, std::to_string(payStatus),
+              std::to_string(payAmount), std::to_string(duration), inTime, outTime, payTime,
+              std::to_string(payMethod), parkCode});
+    }
+
+    // Runs on the channel's thread inside each queryOrder call, after it is logged.
+    std::function<void(const std::string&, const std::string&, const std::string&)> onQueryOrder =
+        [](const std::string&, const std::string&, const std::string&) {};
+
+protected:
+    void note(const std::vector<std::string>& call) {
+        if (!alive_) ++log_.callsAfterDelete;
+        log_.add(joinCall(call));
+        ++log_.commands;
+    }
+    CommandLog& log_;
+
+private:
+    const int id_;
+    std::atomic<bool> alive_{true};
+};
+
+}  // namespace rig
+
+#endif
