@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# windows_demo.sh <build-win32 folder>: packages the Windows demo program that
+# scripts/windows.sh built (sdk/demo/ZOLVO_SDK_DEMO.exe) into
+#   dist/ZOLVO_SDK_DEMO/                     the program as it runs on Windows
+#   dist/ZOLVO_SDK_DEMO-<version>-win32.zip  the same under one top folder
+#                                            ZOLVO_SDK_DEMO-<version>-win32/
+# The folder holds the exe, every DLL that it and its Qt plugins import
+# (followed through the import tables), platforms/qwindows.dll, styles/,
+# imageformats/, README.txt and licenses/ (the notices of everything bundled).
+# Any failure stops it with one line naming what failed, and a non-zero status.
+set -u -o pipefail
+
+fail() {
+  echo "windows_demo.sh: $*" >&2
+  exit 1
+}
+
+out=${1:?usage: windows_demo.sh BUILD_WIN32_FOLDER}
+out=$(cd "$out" && pwd) || fail "no folder $1"
+sdk=$out/sdk
+qt=$out/qt
+prefix=$out/prefix
+dist=$out/dist
+exe=$sdk/demo/ZOLVO_SDK_DEMO.exe
+[ -f "$exe" ] || fail "no demo program: $exe"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$sdk/CMakeCache.txt")
+[ -n "$version" ] || fail "no project version in $sdk/CMakeCache.txt"
+
+pkg=$dist/ZOLVO_SDK_DEMO
+zip_name=ZOLVO_SDK_DEMO-$version-win32
+rm -rf "${pkg:?}" "${dist:?}/$zip_name" "$dist/$zip_name.zip"
+mkdir -p "$pkg/platforms" "$pkg/styles" "$pkg/imageformats" "$pkg/licenses" ||
+  fail "cannot create $pkg"
+
+cp "$exe" "$pkg/" || fail "cannot copy $exe"
+cp "$qt/plugins/platforms/qwindows.dll" "$pkg/platforms/" || fail "no qwindows.dll in $qt/plugins"
+cp "$qt"/plugins/styles/*.dll "$pkg/styles/" || fail "no Windows styles in $qt/plugins/styles"
+for format in qgif qico qjpeg; do
+  cp "$qt/plugins/imageformats/$format.dll" "$pkg/imageformats/" ||
+    fail "no $format.dll in $qt/plugins/imageformats"
+done
+
+# Every DLL that the exe and the plugins import, found among Qt, the built
+# dependencies, the library and the cross compiler's runtime; what is found
+# nowhere is Windows' own.
+gcc_runtime=$(dirname "$(i686-w64-mingw32-g++-posix -print-libgcc-file-name)")
+dll_dirs=("$sdk/zolvo_sdk" "$qt/bin" "$prefix/bin" "$prefix/lib" "$gcc_runtime" /usr/i686-w64-mingw32/lib)
+imports() { i686-w64-mingw32-objdump -p "$1" | sed -n 's/^\s*DLL Name: //p'; }
+find_dll() {
+  local d f
+  for d in "${dll_dirs[@]}"; do
+    f=$(find "$d" -maxdepth 1 -iname "$1" -print -quit 2>/dev/null)
+    [ -n "$f" ] && { echo "$f"; return 0; }
+  done
+  return 1
+}
+queue=("$pkg/ZOLVO_SDK_DEMO.exe" "$pkg"/platforms/*.dll "$pkg"/styles/*.dll "$pkg"/imageformats/*.dll)
+while [ ${#queue[@]} -gt 0 ]; do
+  current=${queue[0]}
+  queue=("${queue[@]:1}")
+  while read -r dll; do
+    [ -n "$dll" ] || continue
+    [ -e "$pkg/$dll" ] && continue
+    if found=$(find_dll "$dll"); then
+      cp "$found" "$pkg/$dll" || fail "cannot copy $found"
+      queue+=("$pkg/$dll")
+    fi
+  done < <(imports "$current")
+done
+for needed in ZOLVO_SDK.dll Qt5Core.dll Qt5Gui.dll Qt5Widgets.dll libcurl.dll libjsoncpp.dll \
+  libpaho-mqtt3c.dll libstdc++-6.dll libgcc_s_dw2-1.dll libwinpthread-1.dll; do
+  [ -f "$pkg/$needed" ] || fail "demo package incomplete: $needed missing"
+done
+find "$pkg" \( -iname '*.dll' -o -iname '*.exe' \) -exec i686-w64-mingw32-strip --strip-unneeded {} + ||
+  fail "cannot strip the demo's programs"
+
+# Licence notices of everything bundled.
+licenses=$pkg/licenses
+qt_src=$out/src/qtbase
+cp "$qt_src/LICENSE.LGPL3" "$licenses/Qt-LGPL-3.0.txt" || fail "no Qt licence text in $qt_src"
+cp "$qt_src/LICENSE.GPL3" "$licenses/Qt-GPL-3.0.txt" || fail "no GPL text in $qt_src"
+for part in zlib libpng libjpeg freetype harfbuzz-ng pcre2 md4c double-conversion easing \
+  tinycbor sha3 rfc6234 pixman; do
+  mkdir -p "$licenses/Qt-3rdparty/$part"
+  find "$qt_src/src/3rdparty/$part" -maxdepth 1 -type f \
+    \( -iname '*licen[cs]e*' -o -iname 'COPYING*' \) -exec cp {} "$licenses/Qt-3rdparty/$part/" \;
+done
+cat >"$licenses/Qt-SOURCE.txt" <<EOF
+The Qt libraries and plugins in this folder (Qt5Core.dll, Qt5Gui.dll,
+Qt5Widgets.dll, platforms/, styles/, imageformats/) are Qt 5.15.8 (qtbase),
+used under the GNU Lesser General Public License version 3 (Qt-LGPL-3.0.txt,
+which adds to the GNU GPL version 3 in Qt-GPL-3.0.txt). They are unmodified
+and linked dynamically: they may be replaced by other builds of the same
+Qt version.
+
+Their source is the qtbase tarball of Qt 5.15.8 as Debian 12 distributes it:
+  qtbase-opensource-src_5.15.8+dfsg.orig.tar.xz
+  (Debian source package qtbase-opensource-src, 5.15.8+dfsg-11+deb12u3)
+  SHA-256 d1c61b777850c2953862a8d52c7afb56350a99b23af763beb44c51c6fe8c0e38
+obtainable from any Debian mirror (pool/main/q/qtbase-opensource-src/) or with
+"apt-get source qtbase-opensource-src" on Debian 12, and from the Qt Project's
+own archive of Qt 5.15.8 releases. It was configured with:
+  configure -xplatform win32-g++ -device-option CROSS_COMPILE=i686-w64-mingw32-
+    -release -shared -no-opengl -no-dbus -qt-zlib -qt-pcre -qt-libpng
+    -qt-libjpeg -qt-freetype -qt-harfbuzz -no-icu -no-feature-sql
+    -no-feature-concurrent -no-feature-tabletevent
+The licences of the third-party parts built into Qt are in Qt-3rdparty/.
+EOF
+copy_first() {  # copy_first <target name> <candidates…>
+  local target=$1 f
+  shift
+  for f in "$@"; do
+    [ -f "$f" ] && { cp "$f" "$licenses/$target"; return 0; }
+  done
+  fail "no licence text for $target (looked for: $*)"
+}
+copy_first curl-COPYING.txt "$out/src/curl/COPYING"
+copy_first jsoncpp-LICENSE.txt "$out/src/jsoncpp/LICENSE"
+copy_first paho-epl-v20.txt "$out/src/paho/epl-v20" "$out/src/paho/epl-v10"
+copy_first paho-edl-v10.txt "$out/src/paho/edl-v10"
+copy_first gcc-runtime-copyright.txt /usr/share/doc/gcc-mingw-w64-base/copyright
+copy_first mingw-w64-winpthreads-copyright.txt /usr/share/doc/mingw-w64-i686-dev/copyright
+
+cat >"$pkg/README.txt" <<EOF
+ZOLVO_SDK_DEMO $version for 32-bit Windows
+
+Start ZOLVO_SDK_DEMO.exe from this folder; nothing needs to be installed. It
+runs on Windows 7 or later (32- or 64-bit) and keeps every file it needs here:
+the ZOLVO_SDK library (ZOLVO_SDK.dll with libcurl, jsoncpp and Paho MQTT C),
+Qt 5.15.8 (Qt5*.dll with platforms/, styles/ and imageformats/ below them) and
+the MinGW-w64 C++ runtime (libstdc++-6.dll, libgcc_s_dw2-1.dll,
+libwinpthread-1.dll). Keep the folder together: without platforms/qwindows.dll
+the program cannot open its window.
+
+Choose a function, edit the request (JSON) and press the submit button; init
+comes first. Texts are passed to the library in the system's ANSI code page
+(code page 936 on the car parks' machines). The licences of the bundled parts,
+and where Qt's source is to be had, are in licenses/.
+EOF
+
+(cd "$dist" && cp -r ZOLVO_SDK_DEMO "$zip_name" && zip -qr "$zip_name.zip" "$zip_name" &&
+  rm -rf "$zip_name") || fail "cannot make $dist/$zip_name.zip"
+echo "== win32: demo package in $pkg and $dist/$zip_name.zip ($(find "$pkg" -type f | wc -l) files)"
