@@ -13,6 +13,8 @@ ZOLVO_PACKAGES=(
   shellcheck clang-format
   # The 32-bit Windows build (scripts/windows.sh) and its suite under wine.
   g++-mingw-w64-i686-posix wine wine32:i386 zip xz-utils
+  # The Windows demo package under wine: a private X server, driven and photographed.
+  xdotool imagemagick unzip
 )
 
 zolvo_missing_packages() {
