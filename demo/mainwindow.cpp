@@ -4,8 +4,8 @@
 #include <iostream>
 #include <string>
 
-#include <QFileDialog>
 #include <QByteArray>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QImage>
 #include <QJsonDocument>

@@ -161,7 +161,9 @@ Form formOf(const rig::RecordedRequest& r) {
 }
 
 // Every reply carries Chinese in GBK, so the window proves it decodes from GBK.
-std::string replyFor(const std::string& path) { return "{\"code\":\"0000\",\"msg\":\"已收到" + path + "\"}"; }
+std::string replyFor(const std::string& path) {
+    return "{\"code\":\"0000\",\"msg\":\"已收到" + path + "\"}";
+}
 
 void replyInGbk(rig::PlatformServer& server) {
     for (const char* path : rig::kEndpoints) {
@@ -211,13 +213,20 @@ TEST(Win32Demo, EveryFunctionReachesThePlatformAsOnLinux) {
     } cases[] = {
         {1,
          "/api/car/enter.do",
-         {{"carNumber", plate}, {"inTime", "20180831123056"}, {"orderId", "201808310001"},
-          {"parkCode", "201808150001"}, {"sysCode", "0001"}},
+         {{"carNumber", plate},
+          {"inTime", "20180831123056"},
+          {"orderId", "201808310001"},
+          {"parkCode", "201808150001"},
+          {"sysCode", "0001"}},
          true},
         {2,
          "/api/car/out.do",
-         {{"carNumber", plate}, {"outTime", "20180831133056"}, {"orderId", "201808310001"},
-          {"orderAmount", "300"}, {"duration", "3600"}, {"outType", "2"},
+         {{"carNumber", plate},
+          {"outTime", "20180831133056"},
+          {"orderId", "201808310001"},
+          {"orderAmount", "300"},
+          {"duration", "3600"},
+          {"outType", "2"},
           {"scanNumber", "25de84afecb04c3a87670f4a7005ec49"}},
          true},
         // finish sends its form in the ANSI code page.
@@ -225,17 +234,27 @@ TEST(Win32Demo, EveryFunctionReachesThePlatformAsOnLinux) {
          "/api/car/leave.do",
          {{"carNumber", gbk(plate)}, {"orderId", "201808310001"}, {"finishTime", "20180831133156"}},
          false},
-        {4, "/api/order/query.do", {{"orderId", "201808310001"}, {"parkCode", "201808150001"}}, false},
+        {4,
+         "/api/order/query.do",
+         {{"orderId", "201808310001"}, {"parkCode", "201808150001"}},
+         false},
         {5, "/api/file/upload.do", {{"orderId", "201808310001"}, {"attType", "entry"}}, true},
         {6,
          "/api/order/supp.do",
-         {{"carNumber", plate}, {"startTime", "20180831133056"}, {"endTime", "20180831143056"},
-          {"orderId", "201808310001"}, {"orderAmount", "300"}, {"duration", "3600"}},
+         {{"carNumber", plate},
+          {"startTime", "20180831133056"},
+          {"endTime", "20180831143056"},
+          {"orderId", "201808310001"},
+          {"orderAmount", "300"},
+          {"duration", "3600"}},
          false},
         {7,
          "/api/free/car/push.do",
-         {{"carNumber", plate}, {"startTime", "20180831133056"}, {"endTime", "20180830143056"},
-          {"remarks", "baoyueche"}, {"delFlag", "0"}},
+         {{"carNumber", plate},
+          {"startTime", "20180831133056"},
+          {"endTime", "20180830143056"},
+          {"remarks", "baoyueche"},
+          {"delFlag", "0"}},
          false},
     };
     for (const auto& c : cases) {
@@ -255,7 +274,8 @@ TEST(Win32Demo, EveryFunctionReachesThePlatformAsOnLinux) {
         }
         // The signature covers the GBK text.
         const std::string wire = rig::wireForm(r);
-        EXPECT_TRUE(rig::checkSign(c.index == 3 ? wire : rig::utf8ToGbk(wire), kKey)) << rig::hex(wire);
+        EXPECT_TRUE(rig::checkSign(c.index == 3 ? wire : rig::utf8ToGbk(wire), kKey))
+            << rig::hex(wire);
         const rig::Part* file = r.part("fileImage");
         ASSERT_EQ(file != nullptr, c.withImage);
         if (file) {

@@ -32,39 +32,30 @@ namespace {
 
 const char *const kSampleUrl = "http://127.0.0.1:18080";
 
-void print(const std::string &label, const std::string &bytes)
-{
+void print(const std::string &label, const std::string &bytes) {
     std::cout << "R " << label << ' ' << wirehex::encode(bytes) << std::endl;
 }
 
-std::string utf8(const QString &text)
-{
-    return text.toStdString();
-}
+std::string utf8(const QString &text) { return text.toStdString(); }
 
-QPlainTextEdit *editor(QWidget &window, const char *name)
-{
+QPlainTextEdit *editor(QWidget &window, const char *name) {
     return window.findChild<QPlainTextEdit *>(QString::fromLatin1(name));
 }
 
-void choose(QWidget &window, int index)
-{
+void choose(QWidget &window, int index) {
     emit window.findChild<QComboBox *>(QStringLiteral("typeComboBox"))->activated(index);
 }
 
-void submit(QWidget &window)
-{
+void submit(QWidget &window) {
     window.findChild<QPushButton *>(QStringLiteral("submitButton"))->click();
 }
 
-std::string response(QWidget &window)
-{
+std::string response(QWidget &window) {
     return utf8(editor(window, "responsePlainTextEdit")->toPlainText());
 }
 
 // The init sample pointed at `url`, submitted; prints what the window shows.
-void init(QWidget &window, const QString &url)
-{
+void init(QWidget &window, const QString &url) {
     choose(window, 0);
     QPlainTextEdit *request = editor(window, "requestPlainTextEdit");
     QString text = request->toPlainText();
@@ -99,13 +90,11 @@ const Row kTable[] = {
 const char *const kItems[8] = {"初始化",   "车辆入场", "离场前",   "离场后",
                                "订单查询", "附件上传", "订单补缴", "免费车辆"};
 
-class DemoWindowOnWindows : public QObject
-{
+class DemoWindowOnWindows : public QObject {
     Q_OBJECT
 
 private slots:
-    void widgetTable()
-    {
+    void widgetTable() {
         MainWindow window;
         window.show();
         QCOMPARE(window.size(), QSize(683, 621));
@@ -115,20 +104,17 @@ private slots:
             QVERIFY2(w != nullptr, row.name);
             QCOMPARE(w->metaObject()->className(), row.className);
             QCOMPARE(w->geometry(), row.geometry);
-            if (!row.text)
-                continue;
+            if (!row.text) continue;
             const QString text = qobject_cast<QLabel *>(w) ? qobject_cast<QLabel *>(w)->text()
-                                                          : qobject_cast<QPushButton *>(w)->text();
+                                                           : qobject_cast<QPushButton *>(w)->text();
             QCOMPARE(text, QString::fromUtf8(row.text));
         }
         auto *combo = window.findChild<QComboBox *>(QStringLiteral("typeComboBox"));
         QCOMPARE(combo->count(), 8);
-        for (int i = 0; i < 8; ++i)
-            QCOMPARE(combo->itemText(i), QString::fromUtf8(kItems[i]));
+        for (int i = 0; i < 8; ++i) QCOMPARE(combo->itemText(i), QString::fromUtf8(kItems[i]));
     }
 
-    void everyChoiceLoadsItsSample()
-    {
+    void everyChoiceLoadsItsSample() {
         MainWindow window;
         window.show();
         for (int i = 7; i >= 0; --i) {
@@ -139,8 +125,7 @@ private slots:
         }
     }
 
-    void uploadWithoutImageShowsTheDemosOwnText()
-    {
+    void uploadWithoutImageShowsTheDemosOwnText() {
         MainWindow window;
         window.show();
         choose(window, 5);
@@ -152,8 +137,7 @@ private slots:
 
 // ---------------------------------------------------------------- requests
 
-int requests(const QString &url, const QString &folder)
-{
+int requests(const QString &url, const QString &folder) {
     MainWindow window;
     window.show();
     init(window, url);
@@ -175,7 +159,8 @@ int requests(const QString &url, const QString &folder)
 
     for (int i = 1; i < 8; ++i) {
         choose(window, i);
-        print("sample" + std::to_string(i), utf8(editor(window, "requestPlainTextEdit")->toPlainText()));
+        print("sample" + std::to_string(i),
+              utf8(editor(window, "requestPlainTextEdit")->toPlainText()));
         submit(window);
         print("response" + std::to_string(i), response(window));
     }
@@ -184,8 +169,7 @@ int requests(const QString &url, const QString &folder)
 
 // ---------------------------------------------------------------- commands
 
-int commands(const QString &url)
-{
+int commands(const QString &url) {
     MainWindow window;
     window.show();
     init(window, url);
@@ -202,10 +186,8 @@ int commands(const QString &url)
 
 }  // namespace
 
-int main(int argc, char **argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+int main(int argc, char **argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     const QString mode = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     if (mode == QLatin1String("window")) {
@@ -216,7 +198,8 @@ int main(int argc, char **argv)
         return requests(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
     if (mode == QLatin1String("commands") && argc == 3)
         return commands(QString::fromLocal8Bit(argv[2]));
-    std::cerr << "usage: zolvo_win32_demo_host window | requests URL DIR | commands URL" << std::endl;
+    std::cerr << "usage: zolvo_win32_demo_host window | requests URL DIR | commands URL"
+              << std::endl;
     return 2;
 }
 
