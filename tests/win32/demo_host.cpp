@@ -155,7 +155,7 @@ int requests(const QString &url, const QString &folder) {
     print("image", file.readAll().toStdString());
     print("chosen", utf8(demotest::chooseFile(window, path)));
     auto *preview = window.findChild<QLabel *>(QStringLiteral("imgLabel"));
-    print("preview", preview->pixmap() && !preview->pixmap()->isNull() ? "yes" : "no");
+    print("preview", !preview->pixmap(Qt::ReturnByValue).isNull() ? "yes" : "no");
 
     for (int i = 1; i < 8; ++i) {
         choose(window, i);

@@ -23,7 +23,8 @@ rm -rf "${work:?}"
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
 export WINEPREFIX=$work/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-export LC_ALL=zh_CN.GBK
+# Code page 936, as on the car parks' machines.
+wine=(env LC_ALL=zh_CN.GBK wine)
 xvfb_pid=
 program_pid=
 # shellcheck disable=SC2317  # run by the trap
@@ -47,7 +48,7 @@ for _ in $(seq 1 120); do
 done
 [ -n "$display" ] || { echo "Xvfb did not start: $(cat "$work/xvfb.log")"; exit 1; }
 export DISPLAY=:$display
-timeout -k 5 170 wineboot -i >/dev/null 2>&1 || { echo "wineboot failed in $WINEPREFIX"; exit 1; }
+timeout -k 5 170 env LC_ALL=zh_CN.GBK wineboot -i >/dev/null 2>&1 || { echo "wineboot failed in $WINEPREFIX"; exit 1; }
 
 # try_package <label> [file to remove]: 0 when the unzipped program shows its
 # form and ends with status 0 once its window is closed; says why not otherwise.
@@ -60,7 +61,7 @@ try_package() {
   [ -f "$top/ZOLVO_SDK_DEMO.exe" ] || { echo "$label: no ZOLVO_SDK_DEMO.exe at the zip's top folder"; return 1; }
   if [ -n "$remove" ]; then rm -f "$top/$remove" || return 1; fi
   # Only the unzipped folder: no WINEPATH to the build tree.
-  (cd "$top" && exec setsid timeout -k 5 120 wine ZOLVO_SDK_DEMO.exe >"$copy/wine.log" 2>&1) &
+  (cd "$top" && exec setsid timeout -k 5 120 "${wine[@]}" ZOLVO_SDK_DEMO.exe >"$copy/wine.log" 2>&1) &
   program_pid=$!
   for _ in $(seq 1 240); do
     wid=$(xdotool search --name '^ZOLVO_SDK_DEMO$' 2>/dev/null | head -n 1)
@@ -84,7 +85,7 @@ try_package() {
       verdict="the window shows $colours colours: blank"
     fi
     # Closed as the operator closes it (WM_CLOSE, not a kill).
-    (cd "$top" && timeout -k 5 30 wine taskkill /IM ZOLVO_SDK_DEMO.exe >/dev/null 2>&1)
+    (cd "$top" && timeout -k 5 30 "${wine[@]}" taskkill /IM ZOLVO_SDK_DEMO.exe >/dev/null 2>&1)
   fi
   local status=0 waited=0
   while kill -0 "$program_pid" 2>/dev/null && [ $waited -lt 120 ]; do
