@@ -29,13 +29,20 @@ xvfb_pid=
 program_pid=
 # shellcheck disable=SC2317  # run by the trap
 cleanup() {
+  pkill -P "$watchdog_pid" 2>/dev/null  # its sleep
+  kill "$watchdog_pid" 2>/dev/null
   [ -n "$program_pid" ] && kill -KILL -- "-$program_pid" 2>/dev/null
   [ -d "$WINEPREFIX" ] && timeout -k 5 30 wineserver -k >/dev/null 2>&1
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
   return 0
 }
 trap cleanup EXIT
-trap 'exit 1' INT TERM
+trap 'echo "stopped: $watchdog_seconds s are up"; exit 1' TERM
+trap 'exit 1' INT
+# Ends the whole check in time for its own clean-up (ctest's time-out is longer).
+watchdog_seconds=${ZOLVO_DEMO_PACKAGE_SECONDS:-360}
+(sleep "$watchdog_seconds" && kill -TERM $$) >/dev/null 2>&1 &
+watchdog_pid=$!
 
 # A private X server on a free display, which it names itself.
 Xvfb -displayfd 5 -screen 0 1280x900x24 -nolisten tcp 5>"$work/display" 2>"$work/xvfb.log" &
@@ -61,7 +68,7 @@ try_package() {
   [ -f "$top/ZOLVO_SDK_DEMO.exe" ] || { echo "$label: no ZOLVO_SDK_DEMO.exe at the zip's top folder"; return 1; }
   if [ -n "$remove" ]; then rm -f "$top/$remove" || return 1; fi
   # Only the unzipped folder: no WINEPATH to the build tree.
-  (cd "$top" && exec setsid timeout -k 5 120 "${wine[@]}" ZOLVO_SDK_DEMO.exe >"$copy/wine.log" 2>&1) &
+  (cd "$top" && exec setsid timeout -k 5 90 "${wine[@]}" ZOLVO_SDK_DEMO.exe >"$copy/wine.log" 2>&1) &
   program_pid=$!
   for _ in $(seq 1 240); do
     wid=$(xdotool search --name '^ZOLVO_SDK_DEMO$' 2>/dev/null | head -n 1)
