@@ -13,9 +13,20 @@ QTextCodec *ansiCodec()
     return codec;
 }
 
+QTextCodec *hostCodec()
+{
+#if defined(Q_OS_WIN)
+    // Qt's locale codec on Windows is the system's ANSI code page (CP_ACP),
+    // the code page in which the library reads what it is given.
+    return QTextCodec::codecForLocale();
+#else
+    return ansiCodec();
+#endif
+}
+
 std::string toAnsi(const QString &text)
 {
-    const QByteArray bytes = ansiCodec()->fromUnicode(text);
+    const QByteArray bytes = hostCodec()->fromUnicode(text);
     return std::string(bytes.constData());
 }
 

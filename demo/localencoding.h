@@ -1,9 +1,10 @@
 // The demo's two encodings of bytes that leave Qt.
 //
 // Texts that cross into the library travel in the Windows ANSI code page. The
-// target systems run with code page 936, so the demo uses GBK for it on every
-// system: the request texts reach the library as GBK, and the library's texts
-// are decoded from GBK.
+// target systems run with code page 936. On Windows the demo hands the library
+// its texts in the system's ANSI code page, which the library reads them in;
+// elsewhere it uses GBK for it. The library's own texts are GBK on every
+// system, and are decoded from GBK.
 //
 // File names are no such texts. Qt's local 8-bit encoding stays the system's,
 // so that the file dialog lists and opens files by the names they have on disk,
@@ -18,10 +19,14 @@
 
 class QTextCodec;
 
-// The codec of the ANSI code page: GBK (Qt's locale codec on a Qt without GBK).
+// The codec of the library's texts: GBK (Qt's locale codec on a Qt without GBK).
 QTextCodec *ansiCodec();
 
-// `text` in the ANSI code page, up to its first NUL.
+// The codec of the texts given to the library: the system's ANSI code page on
+// Windows, ansiCodec() elsewhere.
+QTextCodec *hostCodec();
+
+// `text` in the codec of hostCodec(), up to its first NUL.
 std::string toAnsi(const QString &text);
 
 // `bytes` up to their first NUL, decoded from the ANSI code page.

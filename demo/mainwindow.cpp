@@ -4,6 +4,7 @@
 #include <iostream>
 #include <string>
 
+#include <QByteArray>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QImage>
@@ -11,6 +12,7 @@
 #include <QJsonParseError>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QTextCodec>
 #include <QVariant>
 #include <QVariantMap>
 
@@ -100,11 +102,13 @@ std::string imageArgument()
     return toLibraryPath(QString::fromStdString(demoState.imagePath));
 }
 
-// The demo's own result for an upload without a chosen image, in the ANSI code
-// page like the library's own result texts.
+// The demo's own result for an upload without a chosen image, in GBK like the
+// library's own result texts.
 std::string noImageResult()
 {
-    return toAnsi(QString::fromUtf8("{\"code\":\"1001\",\"msg\":\"请选择车辆附件!\"}"));
+    const QByteArray bytes = ansiCodec()->fromUnicode(
+        QString::fromUtf8("{\"code\":\"1001\",\"msg\":\"请选择车辆附件!\"}"));
+    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
 }
 
 }  // namespace

@@ -2,7 +2,17 @@
 # Starts a local platform (127.0.0.1:18080) and a mosquitto broker
 # (127.0.0.1:18830), then the demo window pointed at them. Ctrl-C or closing
 # the window stops everything this script started.
+#   scripts/demo.sh             the Linux demo program
+#   scripts/demo.sh --windows   the Windows demo program (build-win32/dist/ZOLVO_SDK_DEMO/,
+#                               made by scripts/windows.sh when ZOLVO_WIN32_SOURCES is
+#                               set) under wine, with the ANSI code page 936
 set -u -o pipefail
+WINDOWS=0
+case "${1:-}" in
+  '') ;;
+  --windows) WINDOWS=1 ;;
+  *) echo "usage: scripts/demo.sh [--windows]" >&2; exit 2 ;;
+esac
 ZOLVO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # shellcheck source=deps.sh
 . "$ZOLVO_ROOT/scripts/deps.sh"
@@ -13,6 +23,8 @@ TOPIC=zolvo/demo/commands
 BUILD="${ZOLVO_BUILD_DIR:-$ZOLVO_ROOT/build}"
 PLATFORM_BIN="$BUILD/tests/rig/zolvo_platform"
 DEMO_BIN="$BUILD/demo/ZOLVO_SDK_DEMO"
+WIN_BUILD="${ZOLVO_WIN32_BUILD_DIR:-$ZOLVO_ROOT/build-win32}"
+WIN_DEMO="$WIN_BUILD/dist/ZOLVO_SDK_DEMO/ZOLVO_SDK_DEMO.exe"
 
 # The window's captions are Chinese: the demo also needs a CJK font.
 ZOLVO_PACKAGES+=(fonts-wqy-microhei)
@@ -20,6 +32,18 @@ zolvo_ensure_packages || exit 1
 zolvo_no_proxy
 zolvo_build "$BUILD" || { echo "error: build failed" >&2; exit 1; }
 [ -x "$PLATFORM_BIN" ] || { echo "error: $PLATFORM_BIN was not built" >&2; exit 1; }
+if [ $WINDOWS -eq 1 ]; then
+  if [ -n "${ZOLVO_WIN32_SOURCES:-}" ]; then
+    ZOLVO_WIN32_BUILD_DIR=$WIN_BUILD bash "$ZOLVO_ROOT/scripts/windows.sh" || exit 1
+  fi
+  [ -f "$WIN_DEMO" ] || {
+    echo "error: no $WIN_DEMO: set ZOLVO_WIN32_SOURCES (e.g. ../shared/third_party) to build it" >&2
+    exit 1
+  }
+  DEMO_BIN=$WIN_DEMO
+  # A wine prefix of the demo's own; its wineserver ends with this script.
+  export WINEPREFIX="$WIN_BUILD/wineprefix-demo" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+fi
 
 for port in $PLATFORM_PORT $BROKER_PORT; do
   if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
@@ -40,6 +64,9 @@ cleanup() {
   for pid in "${PIDS[@]}"; do
     wait "$pid" 2>/dev/null
   done
+  if [ $WINDOWS -eq 1 ] && [ -d "$WINEPREFIX" ]; then
+    timeout -k 5 30 wineserver -k 2>/dev/null
+  fi
   rm -rf "$WORK"
   echo "stopped platform and broker"
 }
@@ -84,11 +111,18 @@ if [ ! -x "$DEMO_BIN" ]; then
 fi
 
 echo "starting the demo; its init request must name zolvoUrl http://127.0.0.1:$PLATFORM_PORT"
+demo_command=("$DEMO_BIN")
+if [ $WINDOWS -eq 1 ]; then
+  # The program finds its DLLs and plugins in its own folder.
+  cd "$(dirname "$DEMO_BIN")" || exit 1
+  demo_command=(env LC_ALL=zh_CN.GBK wine "$DEMO_BIN")
+  echo "the Windows demo under wine ($(wine --version)), prefix $WINEPREFIX"
+fi
 if [ -n "${DISPLAY:-}" ]; then
-  "$DEMO_BIN" &
+  "${demo_command[@]}" &
 else
   echo "no DISPLAY: running the demo window under xvfb-run -a"
-  xvfb-run -a "$DEMO_BIN" &
+  xvfb-run -a -s '-screen 0 1280x900x24' "${demo_command[@]}" &
 fi
 DEMO_PID=$!
 PIDS+=("$DEMO_PID")

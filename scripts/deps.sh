@@ -12,7 +12,9 @@ ZOLVO_PACKAGES=(
   clang libclang-rt-14-dev
   shellcheck clang-format
   # The 32-bit Windows build (scripts/windows.sh) and its suite under wine.
-  g++-mingw-w64-i686-posix wine wine32:i386 zip unzip xz-utils
+  g++-mingw-w64-i686-posix wine wine32:i386 zip xz-utils
+  # The Windows demo package under wine: a private X server, driven and photographed.
+  xdotool imagemagick unzip
 )
 
 zolvo_missing_packages() {

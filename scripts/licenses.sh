@@ -100,12 +100,28 @@ for component in "$@"; do
           fail "no $f in $sources/$qt"
         fi
       done
-      { echo "Qt 5.15.8 (qtbase) is used under the GNU Lesser General Public License version 3"
-        echo "(LICENSE.LGPLv3.txt, which adds to LICENSE.GPL3.txt). Its source is Debian 12's"
-        echo "source package qtbase-opensource-src, version 5.15.8+dfsg-11+deb12u3"
-        echo "(qtbase-opensource-src_5.15.8+dfsg.orig.tar.xz), to be had from any Debian mirror"
-        echo "or on request from the makers of this package."
-      } >"$dest/qt/SOURCE.txt" ;;
+      cat >"$dest/qt/SOURCE.txt" <<'EOF'
+The Qt libraries and plugins of this package (Qt5Core.dll, Qt5Gui.dll,
+Qt5Widgets.dll, platforms/, styles/, imageformats/) are Qt 5.15.8 (qtbase),
+used under the GNU Lesser General Public License version 3
+(LICENSE.LGPLv3.txt, which adds to the GNU GPL version 3 in
+LICENSE.GPL3.txt). They are unmodified and linked dynamically: they may be
+replaced by other builds of the same Qt version.
+
+Their source is the qtbase tarball of Qt 5.15.8 as Debian 12 distributes it:
+  qtbase-opensource-src_5.15.8+dfsg.orig.tar.xz
+  (Debian source package qtbase-opensource-src, 5.15.8+dfsg-11+deb12u3)
+  SHA-256 d1c61b777850c2953862a8d52c7afb56350a99b23af763beb44c51c6fe8c0e38
+obtainable from any Debian mirror (pool/main/q/qtbase-opensource-src/) or with
+"apt-get source qtbase-opensource-src" on Debian 12, or on request from the
+makers of this package. It was configured with:
+  configure -xplatform win32-g++ -device-option CROSS_COMPILE=i686-w64-mingw32-
+    -release -shared -no-opengl -no-dbus -qt-zlib -qt-pcre -qt-libpng
+    -qt-libjpeg -qt-freetype -qt-harfbuzz -no-icu -no-feature-sql
+    -no-feature-concurrent -no-feature-tabletevent
+The licences of the third-party parts built into Qt are in 3rdparty/.
+EOF
+      ;;
     *) fail "unknown component: $component" ;;
   esac
 done

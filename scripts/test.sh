@@ -106,7 +106,7 @@ run_win32_suite() {
   ZOLVO_WIN32_BUILD_DIR=$win_dir bash "$ZOLVO_ROOT/scripts/windows.sh" || return 1
   echo "== win32: building the Linux driver in $base_dir"
   { cmake -S "$ZOLVO_ROOT" -B "$base_dir" -DZOLVO_SANITIZE= -DZOLVO_WERROR="$ZOLVO_WERROR" >/dev/null &&
-    cmake --build "$base_dir" -j "${ZOLVO_JOBS:-$(nproc)}" --target win32_driver >/dev/null; } || {
+    cmake --build "$base_dir" -j "${ZOLVO_JOBS:-$(nproc)}" --target win32_driver win32_demo_driver >/dev/null; } || {
     echo "== win32: building the driver FAILED" >&2
     return 1
   }

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Cross-builds the 32-bit Windows library and its package.
+# Cross-builds the 32-bit Windows library, the demo program and their packages.
 #   ZOLVO_WIN32_SOURCES=../shared/third_party scripts/windows.sh
-# The dependency tarballs (libcurl, jsoncpp, Paho MQTT C) are read from
-# $ZOLVO_WIN32_SOURCES, checked against its SHA256SUMS, unpacked and built once
-# as DLLs into build-win32/ (again only when a tarball changes); then the
-# library and the Windows test programs are built with the MinGW-w64 toolchain
-# (cmake/toolchain-mingw32.cmake) and the package is left in build-win32/dist/:
+# The dependency tarballs (libcurl, jsoncpp, Paho MQTT C, Qt's qtbase) are read
+# from $ZOLVO_WIN32_SOURCES, checked against its SHA256SUMS and against the
+# checksums pinned in scripts/win32-sources.sha256, unpacked and built once into
+# build-win32/ (again only when a tarball, its options or the toolchain change,
+# or when files that a build installed are gone); then the library, the demo
+# and the Windows test programs are built with the MinGW-w64 toolchain
+# (cmake/toolchain-mingw32.cmake) and the packages are left in build-win32/dist/:
 #   ZOLVO_SDK-<version>-win32.zip   one top folder ZOLVO_SDK-<version>-win32/:
 #     bin/      ZOLVO_SDK.dll and every DLL it needs at run time
 #     lib/      libZOLVO_SDK.dll.a (import library for MinGW-w64 hosts) and
@@ -14,8 +16,10 @@
 #     licenses/ the licence texts of everything bundled (scripts/licenses.sh)
 #     README.txt
 #   ZOLVO_SDK-<version>-win32/      the zip unpacked
+#   ZOLVO_SDK_DEMO/ and ZOLVO_SDK_DEMO-<version>-win32.zip: the demo program
+#             as it runs on Windows (scripts/windows_demo.sh)
 #   scripts/windows.sh --check-sources   only tells whether $ZOLVO_WIN32_SOURCES
-#                                        names a folder holding the three tarballs
+#                                        names a folder holding the four tarballs
 #                                        (status 0), or says why not (status 3)
 # Environment: ZOLVO_WIN32_BUILD_DIR (default build-win32/), ZOLVO_JOBS,
 # ZOLVO_WERROR (ON: the library's warnings are errors; scripts/test.sh sets it).
@@ -30,12 +34,34 @@ fail() {
   exit 1
 }
 
-# name|tarball|cmake options (the ones known to work, ../shared/third_party/README.md)
+# name|tarball|files that its install leaves in the prefix (a stamp counts only
+# while they are there)|cmake options (the ones known to work,
+# ../shared/third_party/README.md)
 ZOLVO_WIN32_DEPS=(
-  "curl|curl-7.88.1.tar.xz|-DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DHTTP_ONLY=ON -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DCURL_ZLIB=OFF -DCURL_USE_LIBSSH2=OFF -DUSE_LIBIDN2=OFF -DCURL_USE_LIBPSL=OFF -DENABLE_MANUAL=OFF -DBUILD_SHARED_LIBS=ON"
-  "jsoncpp|jsoncpp-1.9.5.tar.xz|-DJSONCPP_WITH_TESTS=OFF -DJSONCPP_WITH_POST_BUILD_UNITTEST=OFF -DJSONCPP_WITH_PKGCONFIG_SUPPORT=OFF -DBUILD_SHARED_LIBS=ON -DBUILD_STATIC_LIBS=OFF -DBUILD_OBJECT_LIBS=OFF"
-  "paho|paho.mqtt.c-1.3.12.tar.xz|-DPAHO_WITH_SSL=OFF -DPAHO_BUILD_SAMPLES=OFF -DPAHO_BUILD_STATIC=OFF -DPAHO_BUILD_SHARED=ON -DPAHO_ENABLE_TESTING=OFF -DPAHO_BUILD_DOCUMENTATION=OFF"
+  "curl|curl-7.88.1.tar.xz|bin/libcurl.dll lib/libcurl.dll.a include/curl/curl.h|-DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DHTTP_ONLY=ON -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DCURL_ZLIB=OFF -DCURL_USE_LIBSSH2=OFF -DUSE_LIBIDN2=OFF -DCURL_USE_LIBPSL=OFF -DENABLE_MANUAL=OFF -DBUILD_SHARED_LIBS=ON"
+  "jsoncpp|jsoncpp-1.9.5.tar.xz|bin/libjsoncpp.dll include/json/json.h|-DJSONCPP_WITH_TESTS=OFF -DJSONCPP_WITH_POST_BUILD_UNITTEST=OFF -DJSONCPP_WITH_PKGCONFIG_SUPPORT=OFF -DBUILD_SHARED_LIBS=ON -DBUILD_STATIC_LIBS=OFF -DBUILD_OBJECT_LIBS=OFF"
+  "paho|paho.mqtt.c-1.3.12.tar.xz|bin/libpaho-mqtt3c.dll include/MQTTClient.h|-DPAHO_WITH_SSL=OFF -DPAHO_BUILD_SAMPLES=OFF -DPAHO_BUILD_STATIC=OFF -DPAHO_BUILD_SHARED=ON -DPAHO_ENABLE_TESTING=OFF -DPAHO_BUILD_DOCUMENTATION=OFF"
 )
+# Qt (qtbase) for the demo program, built with its own configure into its own
+# prefix: Core, Gui, Widgets, Test, the windows and offscreen platform plugins,
+# the Windows styles and the gif/ico/jpeg image plugins. The Wintab header is
+# not in this tarball, hence no tablet events.
+ZOLVO_QT_TARBALL=qtbase-opensource-src_5.15.8+dfsg.orig.tar.xz
+ZOLVO_QT_OPTIONS="-opensource -confirm-license -release -shared -nomake examples -nomake tests -no-opengl -no-dbus -qt-zlib -qt-pcre -qt-libpng -qt-libjpeg -qt-freetype -qt-harfbuzz -no-icu -no-feature-sql -no-feature-concurrent -no-feature-tabletevent -silent"
+ZOLVO_QT_FILES="bin/Qt5Core.dll bin/Qt5Gui.dll bin/Qt5Widgets.dll bin/Qt5Test.dll bin/moc bin/uic bin/rcc
+  lib/cmake/Qt5Widgets/Qt5WidgetsConfig.cmake lib/cmake/Qt5Test/Qt5TestConfig.cmake
+  plugins/platforms/qwindows.dll plugins/platforms/qoffscreen.dll
+  plugins/styles/qwindowsvistastyle.dll
+  plugins/imageformats/qgif.dll plugins/imageformats/qico.dll plugins/imageformats/qjpeg.dll"
+# The expected SHA-256 of every tarball, kept with the project: a tarball is
+# used only when both this list and the folder's own SHA256SUMS agree with it.
+ZOLVO_WIN32_PINNED=$ZOLVO_ROOT/scripts/win32-sources.sha256
+
+all_tarballs() {
+  local entry
+  for entry in "${ZOLVO_WIN32_DEPS[@]}"; do echo "${entry#*|}" | cut -d'|' -f1; done
+  echo "$ZOLVO_QT_TARBALL"
+}
 
 # The reason why the sources cannot be used, or nothing.
 sources_missing() {
@@ -45,8 +71,7 @@ sources_missing() {
     return
   fi
   [ -d "$src" ] || { echo "ZOLVO_WIN32_SOURCES=$src is no folder"; return; }
-  for entry in "${ZOLVO_WIN32_DEPS[@]}"; do
-    IFS='|' read -r name tarball options <<<"$entry"
+  for tarball in $(all_tarballs); do
     [ -f "$src/$tarball" ] || { echo "missing tarball: $src/$tarball"; return; }
   done
 }
@@ -79,8 +104,10 @@ done
 
 # ---------------------------------------------------------------- dependencies
 [ -f "$sources/SHA256SUMS" ] || fail "missing checksum list: $sources/SHA256SUMS"
-expected_sum() {
-  awk -v f="$1" '$2 == f || $2 == "*" f { print $1; exit }' "$sources/SHA256SUMS"
+[ -f "$ZOLVO_WIN32_PINNED" ] || fail "missing pinned checksums: $ZOLVO_WIN32_PINNED"
+# sum_in <list> <tarball>: the checksum that a sha256sum list gives the tarball.
+sum_in() {
+  awk -v f="$2" '$2 == f || $2 == "*" f { print $1; exit }' "$1"
 }
 
 # Paho's CMake links -lRpcRT4; the MinGW library folder names it librpcrt4.a.
@@ -90,31 +117,49 @@ ln -sf /usr/i686-w64-mingw32/lib/librpcrt4.a "$mingw_libs/libRpcRT4.a"
 
 # Every tarball is checked before anything is built.
 declare -A checksum
-for entry in "${ZOLVO_WIN32_DEPS[@]}"; do
-  IFS='|' read -r name tarball options <<<"$entry"
+for tarball in $(all_tarballs); do
   file=$sources/$tarball
   [ -f "$file" ] || fail "missing tarball: $file"
-  want=$(expected_sum "$tarball")
+  want=$(sum_in "$sources/SHA256SUMS" "$tarball")
   [ -n "$want" ] || fail "no checksum for $tarball in $sources/SHA256SUMS"
+  pinned=$(sum_in "$ZOLVO_WIN32_PINNED" "$tarball")
+  [ -n "$pinned" ] || fail "no pinned checksum for $tarball in $ZOLVO_WIN32_PINNED"
   have=$(sha256sum "$file" | cut -d' ' -f1)
   [ "$have" = "$want" ] || fail "corrupt tarball (checksum mismatch): $file"
-  checksum[$name]=$have
+  [ "$have" = "$pinned" ] ||
+    fail "tarball differs from the checksum pinned in $ZOLVO_WIN32_PINNED: $file"
+  checksum[$tarball]=$have
 done
 
+# A stamp holds what a dependency was built from; it counts only while it still
+# matches and every file the build installed is still there.
+# missing_file <root> <files>: the first of the files that is not in root.
+missing_file() {
+  local f
+  for f in $2; do
+    [ -e "$1/$f" ] || { echo "$1/$f"; return; }
+  done
+}
+built() {
+  local stamp=$1 key=$2 root=$3 files=$4 gone
+  [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$key" ] || return 1
+  gone=$(missing_file "$root" "$files")
+  [ -z "$gone" ] || { echo "== win32: $gone is gone: rebuilding"; return 1; }
+}
+
+toolchain_sum=$(sha256sum "$toolchain" | cut -d' ' -f1)
 for entry in "${ZOLVO_WIN32_DEPS[@]}"; do
-  IFS='|' read -r name tarball options <<<"$entry"
+  IFS='|' read -r name tarball files options <<<"$entry"
   file=$sources/$tarball
-  have=${checksum[$name]}
   stamp=$out/deps/$name.stamp
-  # Rebuilt when the tarball, its options or the toolchain file change. The
-  # build folder's path is mapped away and the link time stamp left out, so the
-  # DLLs are the same bytes wherever they are built.
+  # Rebuilt when the tarball, its options or the toolchain file change, or when
+  # an installed file is gone. The build folder's path is mapped away and the
+  # link time stamp left out, so the DLLs are the same bytes wherever they are
+  # built.
   repro_c="-ffile-prefix-map=$out/="
   repro_ld="-Wl,--no-insert-timestamp"
-  key="$have $options $repro_c $repro_ld $(sha256sum "$toolchain" | cut -d' ' -f1)"
-  if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$key" ]; then
-    continue
-  fi
+  key="${checksum[$tarball]} $options $repro_c $repro_ld $toolchain_sum"
+  built "$stamp" "$key" "$prefix" "$files" && continue
   echo "== win32: building $name from $tarball"
   started=$(date +%s)
   rm -f "$stamp"
@@ -132,9 +177,44 @@ for entry in "${ZOLVO_WIN32_DEPS[@]}"; do
     cmake --build "$out/deps/$name" -j "$jobs" &&
     cmake --install "$out/deps/$name"; } >>"$logs/$name.log" 2>&1 ||
     fail "dependency build failed: $name (log: $logs/$name.log)"
+  gone=$(missing_file "$prefix" "$files")
+  [ -z "$gone" ] || fail "dependency build incomplete: $name installed no $gone (log: $logs/$name.log)"
   echo "$key" >"$stamp"
   echo "== win32: $name built in $(($(date +%s) - started)) s"
 done
+
+# Qt: configure picks the cross compiler by its prefix, which must be the posix
+# thread model one (std::thread); the key holds the compiler's version too.
+qt_prefix=$out/qt
+qt_stamp=$out/deps/qtbase.stamp
+qt_compiler=$(i686-w64-mingw32-g++ -v 2>&1 | grep -E '^(gcc version|Thread model)' | tr '\n' ' ')
+case $qt_compiler in
+  *"Thread model: posix"*) ;;
+  *) fail "i686-w64-mingw32-g++ is not the posix variant (update-alternatives --config i686-w64-mingw32-g++)" ;;
+esac
+qt_key="${checksum[$ZOLVO_QT_TARBALL]} $ZOLVO_QT_OPTIONS -prefix $qt_prefix $qt_compiler"
+if ! built "$qt_stamp" "$qt_key" "$qt_prefix" "$ZOLVO_QT_FILES"; then
+  echo "== win32: building Qt from $ZOLVO_QT_TARBALL (about 11 minutes on 8 cores)"
+  started=$(date +%s)
+  rm -f "$qt_stamp"
+  rm -rf "${out:?}/src/qtbase" "${out:?}/deps/qtbase" "$qt_prefix"
+  mkdir -p "$out/src/qtbase" "$out/deps/qtbase"
+  tar -xJf "$sources/$ZOLVO_QT_TARBALL" -C "$out/src/qtbase" --strip-components=1 \
+    >"$logs/qtbase-configure.log" 2>&1 ||
+    fail "cannot unpack $sources/$ZOLVO_QT_TARBALL (log: $logs/qtbase-configure.log)"
+  read -ra qt_option_list <<<"$ZOLVO_QT_OPTIONS"
+  (cd "$out/deps/qtbase" && "$out/src/qtbase/configure" -xplatform win32-g++ \
+    -device-option CROSS_COMPILE=i686-w64-mingw32- -prefix "$qt_prefix" "${qt_option_list[@]}") \
+    >>"$logs/qtbase-configure.log" 2>&1 </dev/null ||
+    fail "Qt configure failed (log: $logs/qtbase-configure.log)"
+  { make -C "$out/deps/qtbase" -j "$jobs" && make -C "$out/deps/qtbase" install; } \
+    >"$logs/qtbase-build.log" 2>&1 </dev/null ||
+    fail "Qt build failed (log: $logs/qtbase-build.log)"
+  gone=$(missing_file "$qt_prefix" "$ZOLVO_QT_FILES")
+  [ -z "$gone" ] || fail "Qt build incomplete: no $gone (log: $logs/qtbase-build.log)"
+  echo "$qt_key" >"$qt_stamp"
+  echo "== win32: Qt built in $(($(date +%s) - started)) s"
+fi
 
 # ---------------------------------------------------------------- the library
 # The licence texts of everything the package bundles, installed as licenses/.
@@ -144,10 +224,10 @@ bash "$ZOLVO_ROOT/scripts/licenses.sh" "$licenses" zolvo_sdk curl jsoncpp paho g
   2>"$logs/licenses.log" || fail "licence texts: $(tail -n 1 "$logs/licenses.log")"
 
 sdk=$out/sdk
-echo "== win32: building the library and the Windows test programs in $sdk"
+echo "== win32: building the library, the demo and the Windows test programs in $sdk"
 { cmake -S "$ZOLVO_ROOT" -B "$sdk" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-    -DZOLVO_WIN32_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=Release \
-    -DZOLVO_BUILD_DEMO=OFF -DZOLVO_BUILD_TESTS=OFF -DZOLVO_BUILD_BENCH=OFF \
+    -DZOLVO_WIN32_PREFIX="$prefix;$qt_prefix" -DCMAKE_BUILD_TYPE=Release \
+    -DZOLVO_BUILD_DEMO=ON -DZOLVO_BUILD_TESTS=OFF -DZOLVO_BUILD_BENCH=OFF \
     -DZOLVO_BUILD_WIN32_TESTS=ON -DZOLVO_WERROR="${ZOLVO_WERROR:-OFF}" \
     -DZOLVO_WIN32_LICENSES="$licenses" &&
   cmake --build "$sdk" -j "$jobs"; } >"$logs/sdk.log" 2>&1 ||
@@ -178,3 +258,6 @@ done
 bash "$ZOLVO_ROOT/tests/win32/check_exports.sh" "$dist/$top/bin/ZOLVO_SDK.dll" >"$logs/exports.log" 2>&1 ||
   fail "export table check failed: $(tail -n 1 "$logs/exports.log")"
 echo "== win32: package $dist/$top.zip ($(cd "$dist/$top/bin" && printf '%s ' *))"
+
+# The demo program's package, beside the library's.
+bash "$ZOLVO_ROOT/scripts/windows_demo.sh" "$out" || exit 1

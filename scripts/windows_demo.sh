@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# windows_demo.sh <build-win32 folder>: packages the Windows demo program that
+# scripts/windows.sh built (sdk/demo/ZOLVO_SDK_DEMO.exe) into
+#   dist/ZOLVO_SDK_DEMO/                     the program as it runs on Windows
+#   dist/ZOLVO_SDK_DEMO-<version>-win32.zip  the same under one top folder
+#                                            ZOLVO_SDK_DEMO-<version>-win32/
+# The folder holds the exe, every DLL that it and its Qt plugins import
+# (followed through the import tables), platforms/qwindows.dll, styles/,
+# imageformats/, README.txt and licenses/ (the notices of everything bundled).
+# Any failure stops it with one line naming what failed, and a non-zero status.
+set -u -o pipefail
+
+fail() {
+  echo "windows_demo.sh: $*" >&2
+  exit 1
+}
+
+out=${1:?usage: windows_demo.sh BUILD_WIN32_FOLDER}
+out=$(cd "$out" && pwd) || fail "no folder $1"
+sdk=$out/sdk
+qt=$out/qt
+prefix=$out/prefix
+dist=$out/dist
+exe=$sdk/demo/ZOLVO_SDK_DEMO.exe
+[ -f "$exe" ] || fail "no demo program: $exe"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$sdk/CMakeCache.txt")
+[ -n "$version" ] || fail "no project version in $sdk/CMakeCache.txt"
+
+pkg=$dist/ZOLVO_SDK_DEMO
+zip_name=ZOLVO_SDK_DEMO-$version-win32
+rm -rf "${pkg:?}" "${dist:?}/$zip_name" "$dist/$zip_name.zip"
+mkdir -p "$pkg/platforms" "$pkg/styles" "$pkg/imageformats" "$pkg/licenses" ||
+  fail "cannot create $pkg"
+
+cp "$exe" "$pkg/" || fail "cannot copy $exe"
+cp "$qt/plugins/platforms/qwindows.dll" "$pkg/platforms/" || fail "no qwindows.dll in $qt/plugins"
+cp "$qt"/plugins/styles/*.dll "$pkg/styles/" || fail "no Windows styles in $qt/plugins/styles"
+for format in qgif qico qjpeg; do
+  cp "$qt/plugins/imageformats/$format.dll" "$pkg/imageformats/" ||
+    fail "no $format.dll in $qt/plugins/imageformats"
+done
+
+# Every DLL that the exe and the plugins import, found among Qt, the built
+# dependencies, the library and the cross compiler's runtime; what is found
+# nowhere is Windows' own.
+gcc_runtime=$(dirname "$(i686-w64-mingw32-g++-posix -print-libgcc-file-name)")
+dll_dirs=("$sdk/zolvo_sdk" "$qt/bin" "$prefix/bin" "$prefix/lib" "$gcc_runtime" /usr/i686-w64-mingw32/lib)
+imports() { i686-w64-mingw32-objdump -p "$1" | sed -n 's/^\s*DLL Name: //p'; }
+find_dll() {
+  local d f
+  for d in "${dll_dirs[@]}"; do
+    f=$(find "$d" -maxdepth 1 -iname "$1" -print -quit 2>/dev/null)
+    [ -n "$f" ] && { echo "$f"; return 0; }
+  done
+  return 1
+}
+queue=("$pkg/ZOLVO_SDK_DEMO.exe" "$pkg"/platforms/*.dll "$pkg"/styles/*.dll "$pkg"/imageformats/*.dll)
+while [ ${#queue[@]} -gt 0 ]; do
+  current=${queue[0]}
+  queue=("${queue[@]:1}")
+  while read -r dll; do
+    [ -n "$dll" ] || continue
+    [ -e "$pkg/$dll" ] && continue
+    if found=$(find_dll "$dll"); then
+      cp "$found" "$pkg/$dll" || fail "cannot copy $found"
+      queue+=("$pkg/$dll")
+    fi
+  done < <(imports "$current")
+done
+for needed in ZOLVO_SDK.dll Qt5Core.dll Qt5Gui.dll Qt5Widgets.dll libcurl.dll libjsoncpp.dll \
+  libpaho-mqtt3c.dll libstdc++-6.dll libgcc_s_dw2-1.dll libwinpthread-1.dll; do
+  [ -f "$pkg/$needed" ] || fail "demo package incomplete: $needed missing"
+done
+find "$pkg" \( -iname '*.dll' -o -iname '*.exe' \) -exec i686-w64-mingw32-strip --strip-unneeded {} + ||
+  fail "cannot strip the demo's programs"
+
+# Licence notices of everything bundled: the library's package's, Qt's, and
+# those of the third-party parts built into Qt.
+licenses=$pkg/licenses
+bash "$(dirname "${BASH_SOURCE[0]}")/licenses.sh" "$licenses" zolvo_sdk curl jsoncpp paho gcc \
+  winpthreads qt || fail "licence texts missing"
+qt_src=$out/src/qtbase
+for part in zlib libpng libjpeg freetype harfbuzz-ng pcre2 md4c double-conversion easing \
+  tinycbor sha3 rfc6234 pixman; do
+  mkdir -p "$licenses/qt/3rdparty/$part"
+  find "$qt_src/src/3rdparty/$part" -maxdepth 1 -type f \
+    \( -iname '*licen[cs]e*' -o -iname 'COPYING*' \) -exec cp {} "$licenses/qt/3rdparty/$part/" \;
+done
+
+cat >"$pkg/README.txt" <<EOF
+ZOLVO_SDK_DEMO $version for 32-bit Windows
+
+Start ZOLVO_SDK_DEMO.exe from this folder; nothing needs to be installed. It
+runs on Windows 7 or later (32- or 64-bit) and keeps every file it needs here:
+the ZOLVO_SDK library (ZOLVO_SDK.dll with libcurl, jsoncpp and Paho MQTT C),
+Qt 5.15.8 (Qt5*.dll with platforms/, styles/ and imageformats/ below them) and
+the MinGW-w64 C++ runtime (libstdc++-6.dll, libgcc_s_dw2-1.dll,
+libwinpthread-1.dll). Keep the folder together: without platforms/qwindows.dll
+the program cannot open its window.
+
+Choose a function, edit the request (JSON) and press the submit button; init
+comes first. Texts are passed to the library in the system's ANSI code page
+(code page 936 on the car parks' machines). The licences of the bundled parts,
+and where Qt's source is to be had, are in licenses/.
+EOF
+
+(cd "$dist" && cp -r ZOLVO_SDK_DEMO "$zip_name" && zip -qr "$zip_name.zip" "$zip_name" &&
+  rm -rf "$zip_name") || fail "cannot make $dist/$zip_name.zip"
+echo "== win32: demo package in $pkg and $dist/$zip_name.zip ($(find "$pkg" -type f | wc -l) files)"

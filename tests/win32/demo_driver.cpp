@@ -1,0 +1,362 @@
+// The Linux side of the demo's wine tests. Each TEST starts the rig's platform
+// server (and mosquitto where commands are involved) on 127.0.0.1, runs the
+// Windows demo host (demo_host.cpp) under wine against them with the ANSI code
+// page 936, and checks here what the window showed and what the platform got.
+//
+// Environment (set by the ctest entries of the Windows build, tests/win32/CMakeLists.txt):
+//   ZOLVO_WIN32_DEMO_HOST  the Windows program
+//   ZOLVO_WIN32_DLLS       the library package's bin/ folder
+//   ZOLVO_WIN32_QT         the Qt prefix (its bin/ and plugins/)
+//   WINEPREFIX             the suite's private prefix
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "rig.h"
+#include "wire_hex.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const char* const kKey = "586013972460318275";
+
+std::string gbk(const std::string& utf8) { return rig::utf8ToGbk(utf8); }
+
+std::string env(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || *value == '\0') {
+        ADD_FAILURE() << name << " is not set: run this program through the Windows build's ctest";
+        return std::string();
+    }
+    return value;
+}
+
+// One run of the demo host under wine: standard output and error in one pipe
+// that a thread reads, standard input a pipe of ours. Killed with its process
+// group when it outlives its time.
+class DemoRun {
+public:
+    explicit DemoRun(const std::vector<std::string>& args) {
+        const std::string program = env("ZOLVO_WIN32_DEMO_HOST");
+        const std::string dlls = env("ZOLVO_WIN32_DLLS");
+        const std::string qt = env("ZOLVO_WIN32_QT");
+        if (program.empty() || dlls.empty() || qt.empty() || env("WINEPREFIX").empty()) return;
+        int out[2], in[2];
+        if (pipe(out) != 0 || pipe(in) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            setpgid(0, 0);
+            dup2(in[0], 0);
+            dup2(out[1], 1);
+            dup2(out[1], 2);
+            for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
+            setenv("WINEDEBUG", "-all", 1);
+            setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
+            setenv("WINEPATH", (dlls + ";" + qt + "/bin").c_str(), 1);
+            setenv("QT_PLUGIN_PATH", ("Z:" + qt + "/plugins").c_str(), 1);
+            setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            setenv("LC_ALL", "zh_CN.GBK", 1);
+            std::vector<char*> argv{const_cast<char*>("wine"), const_cast<char*>(program.c_str())};
+            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execvp("wine", argv.data());
+            _exit(127);
+        }
+        setpgid(pid_, pid_);
+        close(in[0]);
+        close(out[1]);
+        input_ = in[1];
+        reader_ = std::thread([this, fd = out[0]] {
+            char buffer[4096];
+            ssize_t n;
+            while ((n = read(fd, buffer, sizeof buffer)) > 0) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                for (ssize_t i = 0; i < n; ++i) {
+                    if (buffer[i] != '\r') output_ += buffer[i];
+                }
+            }
+            close(fd);
+        });
+    }
+    ~DemoRun() {
+        closeInput();
+        if (pid_ > 0 && !exited_) wait(0ms);
+        if (reader_.joinable()) reader_.join();
+    }
+    DemoRun(const DemoRun&) = delete;
+    DemoRun& operator=(const DemoRun&) = delete;
+
+    std::string output() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return output_;
+    }
+    bool waitFor(const std::string& needle, std::chrono::milliseconds timeout) const {
+        return rig::waitUntil([&] { return output().find(needle) != std::string::npos; }, timeout);
+    }
+    void closeInput() {
+        if (input_ >= 0) close(input_);
+        input_ = -1;
+    }
+
+    // The exit status; -1 when the program was killed after `timeout`.
+    int wait(std::chrono::milliseconds timeout) {
+        if (pid_ <= 0) return -2;
+        if (exited_) return status_;
+        int status = 0;
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        while (waitpid(pid_, &status, WNOHANG) != pid_) {
+            if (std::chrono::steady_clock::now() > end) {
+                kill(-pid_, SIGKILL);
+                waitpid(pid_, &status, 0);
+                exited_ = true;
+                return status_ = -1;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        exited_ = true;
+        if (reader_.joinable()) reader_.join();
+        return status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    // The bytes of the first "R <label> <hex>" line; fails the test without one.
+    std::string result(const std::string& label) const {
+        std::istringstream lines(output());
+        std::string l;
+        const std::string start = "R " + label + " ";
+        while (std::getline(lines, l)) {
+            if (l.rfind(start, 0) == 0) return wirehex::decode(l.substr(start.size()));
+        }
+        ADD_FAILURE() << "no result " << label << " in the output:\n" << output();
+        return std::string();
+    }
+
+private:
+    pid_t pid_ = -1;
+    int input_ = -1;
+    bool exited_ = false;
+    int status_ = -1;
+    std::thread reader_;
+    mutable std::mutex mutex_;
+    std::string output_;
+};
+
+using Form = std::map<std::string, std::string>;
+
+Form formOf(const rig::RecordedRequest& r) {
+    Form form;
+    for (const auto& kv : rig::parseForm(rig::wireForm(r))) form[kv.first] = kv.second;
+    return form;
+}
+
+// Every reply carries Chinese in GBK, so the window proves it decodes from GBK.
+std::string replyFor(const std::string& path) {
+    return "{\"code\":\"0000\",\"msg\":\"已收到" + path + "\"}";
+}
+
+void replyInGbk(rig::PlatformServer& server) {
+    for (const char* path : rig::kEndpoints) {
+        if (std::string(path) == "/api/client/init.do") continue;
+        rig::Reply reply;
+        reply.body = gbk(replyFor(path));
+        reply.contentType = "application/json;charset=GBK";
+        server.setReply(path, reply);
+    }
+}
+
+}  // namespace
+
+TEST(Win32Demo, WindowMatchesItsTableAndSamples) {
+    DemoRun run({"window"});
+    EXPECT_EQ(run.wait(120s), 0) << run.output();
+    EXPECT_NE(run.output().find("Totals: 5 passed, 0 failed"), std::string::npos) << run.output();
+}
+
+TEST(Win32Demo, EveryFunctionReachesThePlatformAsOnLinux) {
+    rig::PlatformServer server;
+    replyInGbk(server);
+    rig::TempDir dir;
+    // A Windows path, as the file dialog shows it: Z: is the Linux root under wine.
+    DemoRun run({"requests", server.baseUrl(), "Z:" + dir.path()});
+    ASSERT_EQ(run.wait(150s), 0) << run.output();
+
+    EXPECT_EQ(run.result("init"), "{\"code\":\"0000\",\"msg\":\"初始化成功!\"}");
+    const rig::RecordedRequest init = server.requestsTo("/api/client/init.do").at(0);
+    EXPECT_TRUE(rig::checkSign(init.body, kKey)) << init.body;
+    const Form initForm = formOf(init);
+    EXPECT_EQ(initForm.at("manufacturer"), "201808290001");
+    EXPECT_EQ(initForm.at("parkCode"), "201808150001");
+    EXPECT_EQ(initForm.at("sysCode"), "0001");
+    EXPECT_EQ(initForm.at("channelNumber"), "A4");
+
+    const std::string image = run.result("image");
+    ASSERT_GT(image.size(), 8u);
+    EXPECT_EQ(run.result("chosen"), "") << "the file dialog refused the image";
+    EXPECT_EQ(run.result("preview"), "yes");
+
+    const std::string plate = "陕A88888";
+    const struct {
+        int index;
+        const char* path;
+        Form fields;
+        bool withImage;
+    } cases[] = {
+        {1,
+         "/api/car/enter.do",
+         {{"carNumber", plate},
+          {"inTime", "20180831123056"},
+          {"orderId", "201808310001"},
+          {"parkCode", "201808150001"},
+          {"sysCode", "0001"}},
+         true},
+        {2,
+         "/api/car/out.do",
+         {{"carNumber", plate},
+          {"outTime", "20180831133056"},
+          {"orderId", "201808310001"},
+          {"orderAmount", "300"},
+          {"duration", "3600"},
+          {"outType", "2"},
+          {"scanNumber", "25de84afecb04c3a87670f4a7005ec49"}},
+         true},
+        // finish sends its form in the ANSI code page.
+        {3,
+         "/api/car/leave.do",
+         {{"carNumber", gbk(plate)}, {"orderId", "201808310001"}, {"finishTime", "20180831133156"}},
+         false},
+        {4,
+         "/api/order/query.do",
+         {{"orderId", "201808310001"}, {"parkCode", "201808150001"}},
+         false},
+        {5, "/api/file/upload.do", {{"orderId", "201808310001"}, {"attType", "entry"}}, true},
+        {6,
+         "/api/order/supp.do",
+         {{"carNumber", plate},
+          {"startTime", "20180831133056"},
+          {"endTime", "20180831143056"},
+          {"orderId", "201808310001"},
+          {"orderAmount", "300"},
+          {"duration", "3600"}},
+         false},
+        {7,
+         "/api/free/car/push.do",
+         {{"carNumber", plate},
+          {"startTime", "20180831133056"},
+          {"endTime", "20180830143056"},
+          {"remarks", "baoyueche"},
+          {"delFlag", "0"}},
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(run.result("response" + std::to_string(c.index)), replyFor(c.path));
+        const auto sent = server.requestsTo(c.path);
+        ASSERT_EQ(sent.size(), 1u);
+        const rig::RecordedRequest& r = sent[0];
+        const Form f = formOf(r);
+        for (const auto& kv : c.fields) {
+            ASSERT_TRUE(f.count(kv.first)) << kv.first;
+            EXPECT_EQ(f.at(kv.first), kv.second) << kv.first << ": " << rig::hex(f.at(kv.first));
+        }
+        if (c.index == 1) {
+            EXPECT_FALSE(f.count("entryType"));
+            EXPECT_FALSE(f.count("scanNumber"));
+        }
+        // The signature covers the GBK text.
+        const std::string wire = rig::wireForm(r);
+        EXPECT_TRUE(rig::checkSign(c.index == 3 ? wire : rig::utf8ToGbk(wire), kKey))
+            << rig::hex(wire);
+        const rig::Part* file = r.part("fileImage");
+        ASSERT_EQ(file != nullptr, c.withImage);
+        if (file) {
+            EXPECT_TRUE(file->contents == image) << file->contents.size() << " bytes";
+            EXPECT_EQ(file->filename, "car-entry.png");
+        }
+    }
+}
+
+TEST(Win32Demo, CallbackObjectAnswersTheFourCommands) {
+    rig::Broker broker;
+    rig::PlatformServer server;
+    replyInGbk(server);
+    const std::string topic = "zolvo/test/demo-win32";
+    server.setBroker(broker.uri(), topic);
+    DemoRun run({"commands", server.baseUrl()});
+    ASSERT_TRUE(run.waitFor("R serving -\n", 90s)) << run.output();
+    EXPECT_EQ(run.result("init"), "{\"code\":\"0000\",\"msg\":\"初始化成功!\"}");
+    rig::CliPublisher publisher(broker.port());
+
+    // prePay: published until the library's subscription stands.
+    const std::string prePay =
+        "{\"command\":\"prePay\",\"parkCode\":\"OTHER\",\"orderId\":\"ORD00001\","
+        "\"carNumber\":\"ABC1234\"}";
+    bool answered = false;
+    for (int i = 0; i < 60 && !answered; ++i) {
+        ASSERT_TRUE(publisher.publish(topic, prePay));
+        answered = server.waitForRequests(1, 500ms, "/api/order/receive.do");
+    }
+    ASSERT_TRUE(answered) << "broker log:\n" << broker.log() << "\noutput:\n" << run.output();
+    const Form push = formOf(server.requestsTo("/api/order/receive.do").front());
+    const Form expectedPush = {{"carNumber", "ABC1234"},     {"duration", "3600"},
+                               {"inChannel", "0001"},        {"inTime", "20180831123056"},
+                               {"orderAmount", "300"},       {"orderId", "ORD00001"},
+                               {"outChannel", "A4"},         {"outTime", "20180831133056"},
+                               {"parkCode", "201808150001"}, {"sysCode", "0001"}};
+    for (const auto& kv : expectedPush)
+        EXPECT_EQ(push.count(kv.first) ? push.at(kv.first) : "<none>", kv.second) << kv.first;
+    EXPECT_TRUE(run.waitFor(
+        "CallBackImpl --> queryOrder() -->" + gbk(replyFor("/api/order/receive.do")) + "\n", 10s))
+        << run.output();
+
+    ASSERT_TRUE(publisher.publish(
+        topic, "{\"command\":\"qrCodePay\",\"parkCode\":\"PK\",\"sysCode\":\"SY\","
+               "\"channel\":\"CH\",\"scanNumber\":\"SCAN0001\",\"orderId\":\"ORD00002\","
+               "\"carNumber\":\"ABC1234\",\"tempCar\":7}"));
+    ASSERT_TRUE(server.waitForRequests(1, 10s, "/api/qr/order/receive.do"));
+    const Form qr = formOf(server.requestsTo("/api/qr/order/receive.do").front());
+    EXPECT_EQ(qr.at("scanNumner"), "SCAN0001");
+    EXPECT_EQ(qr.at("orderId"), "ORD00002");
+    EXPECT_FALSE(qr.count("tempCar"));
+    EXPECT_TRUE(run.waitFor(
+        "CallBackImpl --> scanQrCodePay() -->" + gbk(replyFor("/api/qr/order/receive.do")) + "\n",
+        10s));
+
+    const size_t before = server.requestCount();
+    ASSERT_TRUE(publisher.publish(
+        topic, "{\"command\":\"qrCodeEntry\",\"parkCode\":\"PK\",\"sysCode\":\"SY\","
+               "\"channel\":\"CH\",\"carNumber\":\"ABC1234\",\"scanNumber\":\"SCAN0003\"}"));
+    ASSERT_TRUE(publisher.publish(
+        topic, "{\"command\":\"payNotice\",\"orderId\":\"ORD00001\",\"carNumber\":\"ABC1234\","
+               "\"payStatus\":0,\"payAmount\":300}"));
+    ASSERT_TRUE(publisher.publish(
+        topic, "{\"command\":\"payNotice\",\"orderId\":\"ORD00001\",\"payStatus\":-2}"));
+    EXPECT_TRUE(run.waitFor("client interface impl noticeOfPaymentResult() pay success!\n", 10s))
+        << run.output();
+    EXPECT_NE(run.output().find("client interface impl noticeOfPaymentResult() \n"
+                                "client interface impl noticeOfPaymentResult() pay error!\n"),
+              std::string::npos);
+    EXPECT_NE(run.output().find("client interface impl scanQrEntry() \n"
+                                "client interface impl scanQrEntry() parkCode --> PK\n"
+                                "client interface impl scanQrEntry() sysCode --> SY\n"
+                                "client interface impl scanQrEntry() channel --> CH\n"
+                                "client interface impl scanQrEntry() carNumber --> ABC1234\n"
+                                "client interface impl scanQrEntry() scanNumber --> SCAN0003\n"),
+              std::string::npos)
+        << run.output();
+    EXPECT_EQ(server.requestCount(), before);
+    EXPECT_EQ(run.output().find("sdk dll command interface impl"), std::string::npos);
+
+    run.closeInput();
+    EXPECT_EQ(run.wait(30s), 0) << run.output();
+}
