@@ -8,21 +8,16 @@
 //   ZOLVO_WIN32_DLLS       the library package's bin/ folder
 //   ZOLVO_WIN32_QT         the Qt prefix (its bin/ and plugins/)
 //   WINEPREFIX             the suite's private prefix
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <map>
-#include <mutex>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "host_process.h"
 #include "rig.h"
 #include "wire_hex.h"
 
@@ -43,113 +38,30 @@ std::string env(const char* name) {
     return value;
 }
 
-// One run of the demo host under wine: standard output and error in one pipe
-// that a thread reads, standard input a pipe of ours. Killed with its process
-// group when it outlives its time.
-class DemoRun {
+// One run of the demo host under wine, on the offscreen platform with the
+// build's Qt.
+class DemoRun : public hostrun::HostProcess {
 public:
-    explicit DemoRun(const std::vector<std::string>& args) {
-        const std::string program = env("ZOLVO_WIN32_DEMO_HOST");
-        const std::string dlls = env("ZOLVO_WIN32_DLLS");
-        const std::string qt = env("ZOLVO_WIN32_QT");
-        if (program.empty() || dlls.empty() || qt.empty() || env("WINEPREFIX").empty()) return;
-        int out[2], in[2];
-        if (pipe(out) != 0 || pipe(in) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            setpgid(0, 0);
-            dup2(in[0], 0);
-            dup2(out[1], 1);
-            dup2(out[1], 2);
-            for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
-            setenv("WINEDEBUG", "-all", 1);
-            setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
-            setenv("WINEPATH", (dlls + ";" + qt + "/bin").c_str(), 1);
-            setenv("QT_PLUGIN_PATH", ("Z:" + qt + "/plugins").c_str(), 1);
-            setenv("QT_QPA_PLATFORM", "offscreen", 1);
-            setenv("LC_ALL", "zh_CN.GBK", 1);
-            std::vector<char*> argv{const_cast<char*>("wine"), const_cast<char*>(program.c_str())};
-            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execvp("wine", argv.data());
-            _exit(127);
-        }
-        setpgid(pid_, pid_);
-        close(in[0]);
-        close(out[1]);
-        input_ = in[1];
-        reader_ = std::thread([this, fd = out[0]] {
-            char buffer[4096];
-            ssize_t n;
-            while ((n = read(fd, buffer, sizeof buffer)) > 0) {
-                std::lock_guard<std::mutex> lock(mutex_);
-                for (ssize_t i = 0; i < n; ++i) {
-                    if (buffer[i] != '\r') output_ += buffer[i];
-                }
-            }
-            close(fd);
-        });
-    }
-    ~DemoRun() {
-        closeInput();
-        if (pid_ > 0 && !exited_) wait(0ms);
-        if (reader_.joinable()) reader_.join();
-    }
-    DemoRun(const DemoRun&) = delete;
-    DemoRun& operator=(const DemoRun&) = delete;
-
-    std::string output() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return output_;
-    }
-    bool waitFor(const std::string& needle, std::chrono::milliseconds timeout) const {
-        return rig::waitUntil([&] { return output().find(needle) != std::string::npos; }, timeout);
-    }
-    void closeInput() {
-        if (input_ >= 0) close(input_);
-        input_ = -1;
-    }
-
-    // The exit status; -1 when the program was killed after `timeout`.
-    int wait(std::chrono::milliseconds timeout) {
-        if (pid_ <= 0) return -2;
-        if (exited_) return status_;
-        int status = 0;
-        const auto end = std::chrono::steady_clock::now() + timeout;
-        while (waitpid(pid_, &status, WNOHANG) != pid_) {
-            if (std::chrono::steady_clock::now() > end) {
-                kill(-pid_, SIGKILL);
-                waitpid(pid_, &status, 0);
-                exited_ = true;
-                return status_ = -1;
-            }
-            std::this_thread::sleep_for(20ms);
-        }
-        exited_ = true;
-        if (reader_.joinable()) reader_.join();
-        return status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-    // The bytes of the first "R <label> <hex>" line; fails the test without one.
-    std::string result(const std::string& label) const {
-        std::istringstream lines(output());
-        std::string l;
-        const std::string start = "R " + label + " ";
-        while (std::getline(lines, l)) {
-            if (l.rfind(start, 0) == 0) return wirehex::decode(l.substr(start.size()));
-        }
-        ADD_FAILURE() << "no result " << label << " in the output:\n" << output();
-        return std::string();
-    }
+    explicit DemoRun(std::vector<std::string> args)
+        : HostProcess(command(std::move(args)), environment()) {}
 
 private:
-    pid_t pid_ = -1;
-    int input_ = -1;
-    bool exited_ = false;
-    int status_ = -1;
-    std::thread reader_;
-    mutable std::mutex mutex_;
-    std::string output_;
+    static std::vector<std::string> command(std::vector<std::string> args) {
+        const std::string program = env("ZOLVO_WIN32_DEMO_HOST");
+        if (program.empty()) return {};
+        args.insert(args.begin(), {"wine", program});
+        return args;
+    }
+    static Environment environment() {
+        const std::string qt = env("ZOLVO_WIN32_QT");
+        return {{"WINEDEBUG", "-all"},
+                {"WINEDLLOVERRIDES", "mscoree,mshtml="},
+                {"WINEPATH", env("ZOLVO_WIN32_DLLS") + ";" + qt + "/bin"},
+                {"WINEPREFIX", env("WINEPREFIX")},
+                {"QT_PLUGIN_PATH", "Z:" + qt + "/plugins"},
+                {"QT_QPA_PLATFORM", "offscreen"},
+                {"LC_ALL", "zh_CN.GBK"}};
+    }
 };
 
 using Form = std::map<std::string, std::string>;

@@ -105,6 +105,12 @@ public:
         if (input_ >= 0) (void)!write(input_, lineText.data(), lineText.size());
     }
 
+    // The program reads the end of its input.
+    void closeInput() {
+        if (input_ >= 0) close(input_);
+        input_ = -1;
+    }
+
     HostProcess(const HostProcess&) = delete;
     HostProcess& operator=(const HostProcess&) = delete;
 
@@ -118,7 +124,9 @@ public:
             const pid_t r = waitpid(pid_, &status, WNOHANG);
             if (r == pid_) break;
             if (std::chrono::steady_clock::now() > end) {
-                kill(pid_, SIGKILL);  // a wine process: the prefix's wineserver -k ends the rest
+                // The program's process group; under wine the prefix's
+                // wineserver -k ends the rest.
+                kill(-pid_, SIGKILL);
                 waitpid(pid_, &status, 0);
                 exited_ = true;
                 status_ = -1;
