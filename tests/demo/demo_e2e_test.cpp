@@ -16,11 +16,15 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include "demo_commands_script.h"
 #include "demo_test_util.h"
 #include "demostate.h"
 #include "mainwindow.h"
 #include "rig.h"
 
+using demoscript::Form;
+using demoscript::formOf;
+using demoscript::replyFor;
 using demotest::chooseFile;
 using demotest::gbk;
 using demotest::kExpectedSamples;
@@ -33,21 +37,6 @@ namespace {
 
 const char *const kKey = "586013972460318275";
 const char *const kSampleUrl = "http://127.0.0.1:18080";
-
-using Form = std::map<std::string, std::string>;
-
-Form formOf(const rig::RecordedRequest &r)
-{
-    Form form;
-    for (const auto &kv : rig::parseForm(rig::wireForm(r))) form[kv.first] = kv.second;
-    return form;
-}
-
-// Every reply carries Chinese in GBK, so the editor proves it decodes from GBK.
-std::string replyFor(const std::string &path)
-{
-    return "{\"code\":\"0000\",\"msg\":\"已收到" + path + "\"}";
-}
 
 // gtest reports failures on the captured standard output: hand them, and
 // everything the demo wrote, to standard error when the test fails.
@@ -70,14 +59,7 @@ class DemoAgainstPlatform : public ::testing::Test
 protected:
     void SetUp() override
     {
-        for (const char *path : rig::kEndpoints) {
-            if (std::string(path) == "/api/client/init.do")
-                continue;
-            rig::Reply reply;
-            reply.body = gbk(replyFor(path));
-            reply.contentType = "application/json;charset=GBK";
-            server.setReply(path, reply);
-        }
+        demoscript::replyInGbk(server);
         window.show();
     }
 
@@ -357,84 +339,5 @@ TEST_F(DemoAgainstPlatform, CallbackObjectAnswersBrokerCommands)
     rig::OutputCapture out(1);
     ReplayOnFailure replay(out);
     submitInit();
-    rig::CliPublisher publisher(broker.port());
-
-    // prePay: published until the library's subscription stands.
-    const std::string prePay =
-        "{\"command\":\"prePay\",\"parkCode\":\"OTHER\",\"orderId\":\"ORD00001\","
-        "\"carNumber\":\"ABC1234\"}";
-    bool answered = false;
-    for (int i = 0; i < 30 && !answered; ++i) {
-        ASSERT_TRUE(publisher.publish(topic, prePay));
-        answered = server.waitForRequests(1, 300ms, "/api/order/receive.do");
-    }
-    if (!answered)
-        std::cerr << "---- broker log ----\n" << broker.log() << std::endl;
-    ASSERT_TRUE(answered);
-    const Form push = formOf(server.requestsTo("/api/order/receive.do").front());
-    const Form expectedPush = {{"carNumber", "ABC1234"},     {"duration", "3600"},
-                               {"inChannel", "0001"},        {"inTime", "20180831123056"},
-                               {"orderAmount", "300"},       {"orderId", "ORD00001"},
-                               {"outChannel", "A4"},         {"outTime", "20180831133056"},
-                               {"parkCode", "201808150001"}, {"sysCode", "0001"}};
-    for (const auto &kv : expectedPush)
-        EXPECT_EQ(push.count(kv.first) ? push.at(kv.first) : "<none>", kv.second) << kv.first;
-    EXPECT_TRUE(out.waitFor(
-        "CallBackImpl --> queryOrder() -->" + gbk(replyFor("/api/order/receive.do")) + "\n", 5s));
-    EXPECT_NE(out.text().find("client interface impl queryOrder() \n"
-                              "CallBackImpl --> _carNumber() -->ABC1234\n"),
-              std::string::npos);
-
-    // qrCodePay: scanningOrder with the scan number; tempCar stays here.
-    ASSERT_TRUE(publisher.publish(
-        topic, "{\"command\":\"qrCodePay\",\"parkCode\":\"PK\",\"sysCode\":\"SY\","
-               "\"channel\":\"CH\",\"scanNumber\":\"SCAN0001\",\"orderId\":\"ORD00002\","
-               "\"carNumber\":\"ABC1234\",\"tempCar\":7}"));
-    ASSERT_TRUE(server.waitForRequests(1, 5s, "/api/qr/order/receive.do"));
-    const Form qr = formOf(server.requestsTo("/api/qr/order/receive.do").front());
-    EXPECT_EQ(qr.at("scanNumner"), "SCAN0001");
-    EXPECT_EQ(qr.at("orderId"), "ORD00002");
-    EXPECT_EQ(qr.at("carNumber"), "ABC1234");
-    EXPECT_EQ(qr.at("inTime"), "20180831123056");
-    EXPECT_EQ(qr.at("inChannel"), "0001");
-    EXPECT_EQ(qr.at("outTime"), "20180831133056");
-    EXPECT_EQ(qr.at("duration"), "3600");
-    EXPECT_EQ(qr.at("orderAmount"), "300");
-    EXPECT_EQ(qr.at("parkCode"), "201808150001");
-    EXPECT_FALSE(qr.count("tempCar"));
-    EXPECT_TRUE(out.waitFor(
-        "CallBackImpl --> scanQrCodePay() -->" + gbk(replyFor("/api/qr/order/receive.do")) + "\n",
-        5s));
-    EXPECT_NE(out.text().find("client interface impl scanQrCodePay() parkCode:PK\n"
-                              "client interface impl scanQrCodePay() sysCode:SY\n"
-                              "client interface impl scanQrCodePay() channel:CH\n"
-                              "client interface impl scanQrCodePay() scanNumber:SCAN0001\n"
-                              "client interface impl scanQrCodePay() tempCar:7\n"),
-              std::string::npos);
-
-    // qrCodeEntry and payNotice are only logged.
-    const size_t before = server.requestCount();
-    ASSERT_TRUE(publisher.publish(
-        topic, "{\"command\":\"qrCodeEntry\",\"parkCode\":\"PK\",\"sysCode\":\"SY\","
-               "\"channel\":\"CH\",\"carNumber\":\"ABC1234\",\"scanNumber\":\"SCAN0003\"}"));
-    ASSERT_TRUE(publisher.publish(
-        topic, "{\"command\":\"payNotice\",\"orderId\":\"ORD00001\",\"carNumber\":\"ABC1234\","
-               "\"payStatus\":0,\"payAmount\":300}"));
-    ASSERT_TRUE(publisher.publish(
-        topic, "{\"command\":\"payNotice\",\"orderId\":\"ORD00001\",\"payStatus\":-2}"));
-    EXPECT_TRUE(out.waitFor("client interface impl noticeOfPaymentResult() pay success!\n", 5s));
-    const std::string text = out.text();
-    EXPECT_NE(text.find("client interface impl scanQrEntry() \n"
-                        "client interface impl scanQrEntry() parkCode --> PK\n"
-                        "client interface impl scanQrEntry() sysCode --> SY\n"
-                        "client interface impl scanQrEntry() channel --> CH\n"
-                        "client interface impl scanQrEntry() carNumber --> ABC1234\n"
-                        "client interface impl scanQrEntry() scanNumber --> SCAN0003\n"),
-              std::string::npos);
-    EXPECT_NE(text.find("client interface impl noticeOfPaymentResult() \n"
-                        "client interface impl noticeOfPaymentResult() pay error!\n"),
-              std::string::npos);
-    EXPECT_EQ(server.requestCount(), before);
-    // The library's default lines never appear for the demo's object.
-    EXPECT_EQ(text.find("sdk dll command interface impl"), std::string::npos);
+    demoscript::checkFourCommands(server, broker, topic, [&] { return out.text(); });
 }

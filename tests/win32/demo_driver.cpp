@@ -13,14 +13,20 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <iostream>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "demo_commands_script.h"
 #include "host_process.h"
 #include "rig.h"
 #include "wire_hex.h"
 
+using demoscript::Form;
+using demoscript::formOf;
+using demoscript::replyFor;
+using demoscript::replyInGbk;
 using namespace std::chrono_literals;
 
 namespace {
@@ -63,29 +69,6 @@ private:
                 {"LC_ALL", "zh_CN.GBK"}};
     }
 };
-
-using Form = std::map<std::string, std::string>;
-
-Form formOf(const rig::RecordedRequest& r) {
-    Form form;
-    for (const auto& kv : rig::parseForm(rig::wireForm(r))) form[kv.first] = kv.second;
-    return form;
-}
-
-// Every reply carries Chinese in GBK, so the window proves it decodes from GBK.
-std::string replyFor(const std::string& path) {
-    return "{\"code\":\"0000\",\"msg\":\"已收到" + path + "\"}";
-}
-
-void replyInGbk(rig::PlatformServer& server) {
-    for (const char* path : rig::kEndpoints) {
-        if (std::string(path) == "/api/client/init.do") continue;
-        rig::Reply reply;
-        reply.body = gbk(replyFor(path));
-        reply.contentType = "application/json;charset=GBK";
-        server.setReply(path, reply);
-    }
-}
 
 }  // namespace
 
@@ -207,67 +190,8 @@ TEST(Win32Demo, CallbackObjectAnswersTheFourCommands) {
     DemoRun run({"commands", server.baseUrl()});
     ASSERT_TRUE(run.waitFor("R serving -\n", 90s)) << run.output();
     EXPECT_EQ(run.result("init"), "{\"code\":\"0000\",\"msg\":\"初始化成功!\"}");
-    rig::CliPublisher publisher(broker.port());
-
-    // prePay: published until the library's subscription stands.
-    const std::string prePay =
-        "{\"command\":\"prePay\",\"parkCode\":\"OTHER\",\"orderId\":\"ORD00001\","
-        "\"carNumber\":\"ABC1234\"}";
-    bool answered = false;
-    for (int i = 0; i < 60 && !answered; ++i) {
-        ASSERT_TRUE(publisher.publish(topic, prePay));
-        answered = server.waitForRequests(1, 500ms, "/api/order/receive.do");
-    }
-    ASSERT_TRUE(answered) << "broker log:\n" << broker.log() << "\noutput:\n" << run.output();
-    const Form push = formOf(server.requestsTo("/api/order/receive.do").front());
-    const Form expectedPush = {{"carNumber", "ABC1234"},     {"duration", "3600"},
-                               {"inChannel", "0001"},        {"inTime", "20180831123056"},
-                               {"orderAmount", "300"},       {"orderId", "ORD00001"},
-                               {"outChannel", "A4"},         {"outTime", "20180831133056"},
-                               {"parkCode", "201808150001"}, {"sysCode", "0001"}};
-    for (const auto& kv : expectedPush)
-        EXPECT_EQ(push.count(kv.first) ? push.at(kv.first) : "<none>", kv.second) << kv.first;
-    EXPECT_TRUE(run.waitFor(
-        "CallBackImpl --> queryOrder() -->" + gbk(replyFor("/api/order/receive.do")) + "\n", 10s))
-        << run.output();
-
-    ASSERT_TRUE(publisher.publish(
-        topic, "{\"command\":\"qrCodePay\",\"parkCode\":\"PK\",\"sysCode\":\"SY\","
-               "\"channel\":\"CH\",\"scanNumber\":\"SCAN0001\",\"orderId\":\"ORD00002\","
-               "\"carNumber\":\"ABC1234\",\"tempCar\":7}"));
-    ASSERT_TRUE(server.waitForRequests(1, 10s, "/api/qr/order/receive.do"));
-    const Form qr = formOf(server.requestsTo("/api/qr/order/receive.do").front());
-    EXPECT_EQ(qr.at("scanNumner"), "SCAN0001");
-    EXPECT_EQ(qr.at("orderId"), "ORD00002");
-    EXPECT_FALSE(qr.count("tempCar"));
-    EXPECT_TRUE(run.waitFor(
-        "CallBackImpl --> scanQrCodePay() -->" + gbk(replyFor("/api/qr/order/receive.do")) + "\n",
-        10s));
-
-    const size_t before = server.requestCount();
-    ASSERT_TRUE(publisher.publish(
-        topic, "{\"command\":\"qrCodeEntry\",\"parkCode\":\"PK\",\"sysCode\":\"SY\","
-               "\"channel\":\"CH\",\"carNumber\":\"ABC1234\",\"scanNumber\":\"SCAN0003\"}"));
-    ASSERT_TRUE(publisher.publish(
-        topic, "{\"command\":\"payNotice\",\"orderId\":\"ORD00001\",\"carNumber\":\"ABC1234\","
-               "\"payStatus\":0,\"payAmount\":300}"));
-    ASSERT_TRUE(publisher.publish(
-        topic, "{\"command\":\"payNotice\",\"orderId\":\"ORD00001\",\"payStatus\":-2}"));
-    EXPECT_TRUE(run.waitFor("client interface impl noticeOfPaymentResult() pay success!\n", 10s))
-        << run.output();
-    EXPECT_NE(run.output().find("client interface impl noticeOfPaymentResult() \n"
-                                "client interface impl noticeOfPaymentResult() pay error!\n"),
-              std::string::npos);
-    EXPECT_NE(run.output().find("client interface impl scanQrEntry() \n"
-                                "client interface impl scanQrEntry() parkCode --> PK\n"
-                                "client interface impl scanQrEntry() sysCode --> SY\n"
-                                "client interface impl scanQrEntry() channel --> CH\n"
-                                "client interface impl scanQrEntry() carNumber --> ABC1234\n"
-                                "client interface impl scanQrEntry() scanNumber --> SCAN0003\n"),
-              std::string::npos)
-        << run.output();
-    EXPECT_EQ(server.requestCount(), before);
-    EXPECT_EQ(run.output().find("sdk dll command interface impl"), std::string::npos);
+    demoscript::checkFourCommands(server, broker, topic, [&] { return run.output(); });
+    if (::testing::Test::HasFailure()) std::cerr << "---- the demo's output ----\n" << run.output();
 
     run.closeInput();
     EXPECT_EQ(run.wait(30s), 0) << run.output();
