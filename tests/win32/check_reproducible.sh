@@ -2,11 +2,15 @@
 # check_reproducible.sh <checkout> <library build folder> <unpacked package>:
 # 1. no DLL of the package carries a build path: strings finds neither the
 #    checkout's path nor "build-win32/" in them;
-# 2. the library built again from the same sources, once from a copy of the
-#    checkout in another folder and once from the checkout into another build
-#    folder, gives ZOLVO_SDK.dll and libZOLVO_SDK.dll.a byte for byte as the
-#    library build folder has them, and stripped as the package does, the
-#    package's ZOLVO_SDK.dll.
+# 2. the library built again from the same sources, from a copy of the
+#    checkout in another folder, from the checkout into another build folder,
+#    and against a copy of the dependencies in another folder, gives
+#    ZOLVO_SDK.dll and libZOLVO_SDK.dll.a byte for byte as the library build
+#    folder has them, and stripped as the package does, the package's
+#    ZOLVO_SDK.dll;
+# 3. the DLL's first import descriptors are the dependencies', whatever the
+#    folders: the linker orders them by the path of their import libraries,
+#    which the build gives relative to itself.
 set -u -o pipefail
 root=${1:?usage: check_reproducible.sh CHECKOUT BUILD_FOLDER PACKAGE}
 build=${2:?usage: check_reproducible.sh CHECKOUT BUILD_FOLDER PACKAGE}
@@ -38,18 +42,24 @@ mkdir -p "$work/elsewhere/checkout"
 (cd "$root" && cp -r CMakeLists.txt cmake zolvo_sdk packaging "$work/elsewhere/checkout/") ||
   { echo "FAIL cannot copy the sources"; exit 1; }
 
-# rebuild <source folder> <build folder>: the library alone, as windows.sh configures it.
+# The dependencies' prefix (the first of the build's prefixes), copied elsewhere.
+deps_prefix=${prefix%%;*}
+cp -r "$deps_prefix" "$work/moved-prefix" || { echo "FAIL cannot copy $deps_prefix"; exit 1; }
+
+# rebuild <source folder> <build folder> <dependency prefix>: the library
+# alone, as windows.sh configures it.
 rebuild() {
-  { cmake -S "$1" -B "$2" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DZOLVO_WIN32_PREFIX="$prefix" \
+  { cmake -S "$1" -B "$2" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DZOLVO_WIN32_PREFIX="$3" \
       -DCMAKE_BUILD_TYPE=Release -DZOLVO_BUILD_DEMO=OFF -DZOLVO_BUILD_TESTS=OFF \
       -DZOLVO_BUILD_BENCH=OFF -DZOLVO_BUILD_WIN32_TESTS=OFF &&
     cmake --build "$2" -j "${ZOLVO_JOBS:-4}" --target ZOLVO_SDK; } >"$2.log" 2>&1
 }
 
-for run in "other-checkout:$work/elsewhere/checkout:$work/elsewhere/build" \
-  "other-build-folder:$root:$work/build-again"; do
-  IFS=: read -r name src out <<<"$run"
-  rebuild "$src" "$out" || { fail "$name: the build failed: $(tail -n 3 "$out.log")"; continue; }
+for run in "other-checkout:$work/elsewhere/checkout:$work/elsewhere/build:$prefix" \
+  "other-build-folder:$root:$work/build-again:$prefix" \
+  "other-dependency-folder:$root:$work/build-moved:$work/moved-prefix"; do
+  IFS=: read -r name src out deps <<<"$run"
+  rebuild "$src" "$out" "$deps" || { fail "$name: the build failed: $(tail -n 3 "$out.log")"; continue; }
   for f in ZOLVO_SDK.dll libZOLVO_SDK.dll.a; do
     a=$(sha256sum <"$build/zolvo_sdk/$f" | cut -d' ' -f1)
     b=$(sha256sum <"$out/zolvo_sdk/$f" | cut -d' ' -f1)
@@ -63,4 +73,11 @@ for run in "other-checkout:$work/elsewhere/checkout:$work/elsewhere/build" \
     fail "$name: stripped, it differs from the package's ZOLVO_SDK.dll"
   fi
 done
+first=$(i686-w64-mingw32-objdump -p "$build/zolvo_sdk/ZOLVO_SDK.dll" | sed -n 's/^\s*DLL Name: //p' |
+  head -n 3 | tr '\n' ' ')
+if [ "$first" = "libcurl.dll libjsoncpp.dll libpaho-mqtt3c.dll " ]; then
+  echo "ok   the dependencies' import descriptors come first"
+else
+  fail "the first import descriptors are $first"
+fi
 exit $status
