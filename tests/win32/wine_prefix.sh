@@ -10,6 +10,11 @@ wine_env=(env LC_ALL=zh_CN.GBK)
 case $action in
   start)
     mkdir -p "$WINEPREFIX"
+    # One wineserver, and the prefix's service processes, for the whole suite
+    # (until stop): without it the server ends 3 s after the last program, and
+    # the next program waits for a new one and its services to start.
+    "${wine_env[@]}" timeout -k 5 30 wineserver -p </dev/null >/dev/null 2>&1 ||
+      { echo "wineserver -p failed for $WINEPREFIX"; exit 1; }
     "${wine_env[@]}" timeout -k 10 170 wineboot -i >/dev/null 2>&1 ||
       { echo "wineboot failed in $WINEPREFIX"; exit 1; }
     echo "wine prefix ready: $WINEPREFIX" ;;
