@@ -1,8 +1,8 @@
-// What the demo's callback object does with the platform's four commands,
-// checked the same way for the Linux window and for the Windows program under
-// wine: the commands published to a real broker, the answers the platform
-// server receives, and the lines the demo writes. No Qt here: the Windows
-// driver is a plain Linux program.
+// What the demo sends and what its callback object does, checked the same way
+// for the Linux window and for the Windows program under wine: the forms the
+// platform server receives for the chooser's samples, and the platform's four
+// commands published to a real broker with the answers and lines that follow.
+// No Qt here: the Windows driver is a plain Linux program.
 #ifndef ZOLVO_TESTS_DEMO_COMMANDS_SCRIPT_H
 #define ZOLVO_TESTS_DEMO_COMMANDS_SCRIPT_H
 
@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -42,6 +43,98 @@ inline void replyInGbk(rig::PlatformServer &server)
         reply.body = rig::utf8ToGbk(replyFor(path));
         reply.contentType = "application/json;charset=GBK";
         server.setReply(path, reply);
+    }
+}
+
+// The plate of the chooser's samples.
+inline const std::string kSamplePlate = "陕A88888";
+
+// A sample of the chooser submitted unchanged: the fields its form must carry
+// (UTF-8 but for finish, whose form is in the ANSI code page), whether an
+// image goes with it, and the line the demo writes after it (or null).
+struct SampleRequest {
+    int index;
+    const char *path;
+    Form fields;
+    bool withImage;
+    const char *lineAfter;
+};
+
+inline const std::vector<SampleRequest> &sampleRequests()
+{
+    static const std::vector<SampleRequest> all = {
+        {1,
+         "/api/car/enter.do",
+         {{"carNumber", kSamplePlate},
+          {"inTime", "20180831123056"},
+          {"orderId", "201808310001"},
+          {"parkCode", "201808150001"},
+          {"sysCode", "0001"}},
+         true,
+         " request in() \n"},
+        {2,
+         "/api/car/out.do",
+         {{"carNumber", kSamplePlate},
+          {"outTime", "20180831133056"},
+          {"orderId", "201808310001"},
+          {"orderAmount", "300"},
+          {"duration", "3600"},
+          {"outType", "2"},
+          {"scanNumber", "25de84afecb04c3a87670f4a7005ec49"}},
+         true,
+         " request out() \n"},
+        // finish sends its form in the ANSI code page.
+        {3,
+         "/api/car/leave.do",
+         {{"carNumber", rig::utf8ToGbk(kSamplePlate)},
+          {"orderId", "201808310001"},
+          {"finishTime", "20180831133156"}},
+         false,
+         " request finish() \n"},
+        {4,
+         "/api/order/query.do",
+         {{"orderId", "201808310001"}, {"parkCode", "201808150001"}},
+         false,
+         " request orderQuery() \n"},
+        {5,
+         "/api/file/upload.do",
+         {{"orderId", "201808310001"}, {"attType", "entry"}},
+         true,
+         nullptr},
+        {6,
+         "/api/order/supp.do",
+         {{"carNumber", kSamplePlate},
+          {"startTime", "20180831133056"},
+          {"endTime", "20180831143056"},
+          {"orderId", "201808310001"},
+          {"orderAmount", "300"},
+          {"duration", "3600"}},
+         false,
+         " request suppOrder() \n"},
+        {7,
+         "/api/free/car/push.do",
+         {{"carNumber", kSamplePlate},
+          {"startTime", "20180831133056"},
+          {"endTime", "20180830143056"},
+          {"remarks", "baoyueche"},
+          {"delFlag", "0"}},
+         false,
+         " request freeCar() \n"},
+    };
+    return all;
+}
+
+// The sample's fields in the form `form` received; enter's form has no entry
+// type and no scan number.
+inline void checkSampleForm(const SampleRequest &sample, const Form &form)
+{
+    for (const auto &kv : sample.fields) {
+        ASSERT_TRUE(form.count(kv.first)) << kv.first;
+        EXPECT_EQ(form.at(kv.first), kv.second) << kv.first << ": " << rig::hex(form.at(kv.first));
+    }
+    if (sample.index == 1) {
+        EXPECT_FALSE(form.count("entryType"));
+        EXPECT_FALSE(form.count("scanNumber"));
     }
 }
 

@@ -123,92 +123,18 @@ TEST_F(DemoAgainstPlatform, EverySampleReachesThePlatform)
     rig::TempDir dir;
     const std::string image = dir.write("car.png", std::string("\x89PNG\r\n\x1a\n fake", 14));
     demoState.imagePath = image;  // as the file button leaves it
-    const std::string plateUtf8 = "陕A88888";
+    const std::string plateUtf8 = demoscript::kSamplePlate;
 
     rig::OutputCapture out(1);
     ReplayOnFailure replay(out);
-    struct Expect {
-        int index;
-        const char *path;
-        Form fields;
-        bool withImage;
-        const char *lineAfter;
-    };
-    const Expect cases[] = {
-        {1,
-         "/api/car/enter.do",
-         {{"carNumber", plateUtf8},
-          {"inTime", "20180831123056"},
-          {"orderId", "201808310001"},
-          {"parkCode", "201808150001"},
-          {"sysCode", "0001"}},
-         true,
-         " request in() \n"},
-        {2,
-         "/api/car/out.do",
-         {{"carNumber", plateUtf8},
-          {"outTime", "20180831133056"},
-          {"orderId", "201808310001"},
-          {"orderAmount", "300"},
-          {"duration", "3600"},
-          {"outType", "2"},
-          {"scanNumber", "25de84afecb04c3a87670f4a7005ec49"}},
-         true,
-         " request out() \n"},
-        // finish sends its form in the ANSI code page.
-        {3,
-         "/api/car/leave.do",
-         {{"carNumber", gbk(plateUtf8)},
-          {"orderId", "201808310001"},
-          {"finishTime", "20180831133156"}},
-         false,
-         " request finish() \n"},
-        {4,
-         "/api/order/query.do",
-         {{"orderId", "201808310001"}, {"parkCode", "201808150001"}},
-         false,
-         " request orderQuery() \n"},
-        {5,
-         "/api/file/upload.do",
-         {{"orderId", "201808310001"}, {"attType", "entry"}},
-         true,
-         nullptr},
-        {6,
-         "/api/order/supp.do",
-         {{"carNumber", plateUtf8},
-          {"startTime", "20180831133056"},
-          {"endTime", "20180831143056"},
-          {"orderId", "201808310001"},
-          {"orderAmount", "300"},
-          {"duration", "3600"}},
-         false,
-         " request suppOrder() \n"},
-        {7,
-         "/api/free/car/push.do",
-         {{"carNumber", plateUtf8},
-          {"startTime", "20180831133056"},
-          {"endTime", "20180830143056"},
-          {"remarks", "baoyueche"},
-          {"delFlag", "0"}},
-         false,
-         " request freeCar() \n"},
-    };
-    for (const Expect &c : cases) {
+    for (const demoscript::SampleRequest &c : demoscript::sampleRequests()) {
         SCOPED_TRACE(c.path);
         choose(c.index);
         ASSERT_EQ(utf8(editor("requestPlainTextEdit")->toPlainText()), kExpectedSamples[c.index]);
         submit();
         EXPECT_EQ(response(), replyFor(c.path));
         const rig::RecordedRequest r = only(c.path);
-        const Form f = formOf(r);
-        for (const auto &kv : c.fields) {
-            ASSERT_TRUE(f.count(kv.first)) << kv.first;
-            EXPECT_EQ(f.at(kv.first), kv.second) << kv.first << ": " << rig::hex(f.at(kv.first));
-        }
-        if (c.index == 1) {
-            EXPECT_FALSE(f.count("entryType"));
-            EXPECT_FALSE(f.count("scanNumber"));
-        }
+        demoscript::checkSampleForm(c, formOf(r));
         const rig::Part *file = r.part("fileImage");
         EXPECT_EQ(file != nullptr, c.withImage);
         if (file) {

@@ -33,8 +33,6 @@ namespace {
 
 const char* const kKey = "586013972460318275";
 
-std::string gbk(const std::string& utf8) { return rig::utf8ToGbk(utf8); }
-
 std::string env(const char* name) {
     const char* value = std::getenv(name);
     if (value == nullptr || *value == '\0') {
@@ -100,74 +98,13 @@ TEST(Win32Demo, EveryFunctionReachesThePlatformAsOnLinux) {
     EXPECT_EQ(run.result("chosen"), "") << "the file dialog refused the image";
     EXPECT_EQ(run.result("preview"), "yes");
 
-    const std::string plate = "陕A88888";
-    const struct {
-        int index;
-        const char* path;
-        Form fields;
-        bool withImage;
-    } cases[] = {
-        {1,
-         "/api/car/enter.do",
-         {{"carNumber", plate},
-          {"inTime", "20180831123056"},
-          {"orderId", "201808310001"},
-          {"parkCode", "201808150001"},
-          {"sysCode", "0001"}},
-         true},
-        {2,
-         "/api/car/out.do",
-         {{"carNumber", plate},
-          {"outTime", "20180831133056"},
-          {"orderId", "201808310001"},
-          {"orderAmount", "300"},
-          {"duration", "3600"},
-          {"outType", "2"},
-          {"scanNumber", "25de84afecb04c3a87670f4a7005ec49"}},
-         true},
-        // finish sends its form in the ANSI code page.
-        {3,
-         "/api/car/leave.do",
-         {{"carNumber", gbk(plate)}, {"orderId", "201808310001"}, {"finishTime", "20180831133156"}},
-         false},
-        {4,
-         "/api/order/query.do",
-         {{"orderId", "201808310001"}, {"parkCode", "201808150001"}},
-         false},
-        {5, "/api/file/upload.do", {{"orderId", "201808310001"}, {"attType", "entry"}}, true},
-        {6,
-         "/api/order/supp.do",
-         {{"carNumber", plate},
-          {"startTime", "20180831133056"},
-          {"endTime", "20180831143056"},
-          {"orderId", "201808310001"},
-          {"orderAmount", "300"},
-          {"duration", "3600"}},
-         false},
-        {7,
-         "/api/free/car/push.do",
-         {{"carNumber", plate},
-          {"startTime", "20180831133056"},
-          {"endTime", "20180830143056"},
-          {"remarks", "baoyueche"},
-          {"delFlag", "0"}},
-         false},
-    };
-    for (const auto& c : cases) {
+    for (const demoscript::SampleRequest& c : demoscript::sampleRequests()) {
         SCOPED_TRACE(c.path);
         EXPECT_EQ(run.result("response" + std::to_string(c.index)), replyFor(c.path));
         const auto sent = server.requestsTo(c.path);
         ASSERT_EQ(sent.size(), 1u);
         const rig::RecordedRequest& r = sent[0];
-        const Form f = formOf(r);
-        for (const auto& kv : c.fields) {
-            ASSERT_TRUE(f.count(kv.first)) << kv.first;
-            EXPECT_EQ(f.at(kv.first), kv.second) << kv.first << ": " << rig::hex(f.at(kv.first));
-        }
-        if (c.index == 1) {
-            EXPECT_FALSE(f.count("entryType"));
-            EXPECT_FALSE(f.count("scanNumber"));
-        }
+        demoscript::checkSampleForm(c, formOf(r));
         // The signature covers the GBK text.
         const std::string wire = rig::wireForm(r);
         EXPECT_TRUE(rig::checkSign(c.index == 3 ? wire : rig::utf8ToGbk(wire), kKey))
