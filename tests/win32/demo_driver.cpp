@@ -33,15 +33,6 @@ namespace {
 
 const char* const kKey = "586013972460318275";
 
-std::string env(const char* name) {
-    const char* value = std::getenv(name);
-    if (value == nullptr || *value == '\0') {
-        ADD_FAILURE() << name << " is not set: run this program through the Windows build's ctest";
-        return std::string();
-    }
-    return value;
-}
-
 // One run of the demo host under wine, on the offscreen platform with the
 // build's Qt.
 class DemoRun : public hostrun::HostProcess {
@@ -51,17 +42,17 @@ public:
 
 private:
     static std::vector<std::string> command(std::vector<std::string> args) {
-        const std::string program = env("ZOLVO_WIN32_DEMO_HOST");
+        const std::string program = hostrun::requiredEnv("ZOLVO_WIN32_DEMO_HOST");
         if (program.empty()) return {};
         args.insert(args.begin(), {"wine", program});
         return args;
     }
     static Environment environment() {
-        const std::string qt = env("ZOLVO_WIN32_QT");
+        const std::string qt = hostrun::requiredEnv("ZOLVO_WIN32_QT");
         return {{"WINEDEBUG", "-all"},
                 {"WINEDLLOVERRIDES", "mscoree,mshtml="},
-                {"WINEPATH", env("ZOLVO_WIN32_DLLS") + ";" + qt + "/bin"},
-                {"WINEPREFIX", env("WINEPREFIX")},
+                {"WINEPATH", hostrun::requiredEnv("ZOLVO_WIN32_DLLS") + ";" + qt + "/bin"},
+                {"WINEPREFIX", hostrun::requiredEnv("WINEPREFIX")},
                 {"QT_PLUGIN_PATH", "Z:" + qt + "/plugins"},
                 {"QT_QPA_PLATFORM", "offscreen"},
                 {"LC_ALL", "zh_CN.GBK"}};

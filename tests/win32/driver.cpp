@@ -56,22 +56,13 @@ std::string signedForm(const std::string& form) {
     return form + "&sign=" + rig::opensslMd5Hex(form + "&key=" + kKey);
 }
 
-std::string requiredEnv(const char* name) {
-    const char* value = std::getenv(name);
-    if (value == nullptr || *value == '\0') {
-        ADD_FAILURE() << name << " is not set: run this program through the Windows build's ctest";
-        return std::string();
-    }
-    return value;
-}
-
 std::string unhex(const std::string& text) { return wirehex::decode(text); }
 
 // One run of a host program under wine.
 class WineRun : public hostrun::HostProcess {
 public:
     WineRun(bool staticHost, std::vector<std::string> args, std::string lcAll = "zh_CN.GBK")
-        : WineRun(requiredEnv(staticHost ? "ZOLVO_WIN32_HOST_STATIC" : "ZOLVO_WIN32_HOST"),
+        : WineRun(hostrun::requiredEnv(staticHost ? "ZOLVO_WIN32_HOST_STATIC" : "ZOLVO_WIN32_HOST"),
                   std::move(args), std::move(lcAll)) {}
     // Another program of the Windows build, or one built elsewhere with the DLLs
     // of the folder that `dllsVariable` names.
@@ -90,8 +81,8 @@ private:
     static Environment environment(std::string lcAll, const char* dllsVariable) {
         return {{"WINEDEBUG", "-all"},
                 {"WINEDLLOVERRIDES", "mscoree,mshtml="},
-                {"WINEPATH", requiredEnv(dllsVariable)},
-                {"WINEPREFIX", requiredEnv("WINEPREFIX")},
+                {"WINEPATH", hostrun::requiredEnv(dllsVariable)},
+                {"WINEPREFIX", hostrun::requiredEnv("WINEPREFIX")},
                 {"LC_ALL", lcAll}};
     }
 };
@@ -496,8 +487,8 @@ TEST(Win32, AHangingProgramIsKilledAtItsTimeOut) {
 // with that copy's DLLs: init, a request, a command, unInit.
 TEST(Win32, PackageHostFromTheZipRunsInitRequestCommandUnInit) {
     CommandRig rig("package");
-    WineRun run(requiredEnv("ZOLVO_WIN32_PACKAGE_HOST"), {rig.platform.baseUrl()}, "zh_CN.GBK",
-                "ZOLVO_WIN32_PACKAGE_DLLS");
+    WineRun run(hostrun::requiredEnv("ZOLVO_WIN32_PACKAGE_HOST"), {rig.platform.baseUrl()},
+                "zh_CN.GBK", "ZOLVO_WIN32_PACKAGE_DLLS");
     ASSERT_TRUE(run.waitFor(rig.subscribed(), 60s)) << run.output();
     ASSERT_TRUE(
         rig.send(R"({"command":"prePay","orderId":"O9","carNumber":"C9","parkCode":"P9"})"));
@@ -534,7 +525,7 @@ TEST(Win32, VersionResourceCarriesTheProjectVersion) {
 // other thread of the process is gone: the process still ends at once, with
 // the exit code that main returned.
 void checkWineExit(const char* hostVariable, const std::string& mode) {
-    const std::string host = requiredEnv(hostVariable);
+    const std::string host = hostrun::requiredEnv(hostVariable);
     exitcheck::checkProcessExit(
         [&](const std::vector<std::string>& args) { return std::make_unique<WineRun>(host, args); },
         mode);

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -23,6 +24,17 @@
 namespace hostrun {
 
 using namespace std::chrono_literals;
+
+// The value of a variable that the Windows build's ctest entries set; a test
+// failure, and the empty text, when it is not set.
+inline std::string requiredEnv(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || *value == '\0') {
+        ADD_FAILURE() << name << " is not set: run this program through the Windows build's ctest";
+        return std::string();
+    }
+    return value;
+}
 
 // One run of a program, its standard output and error merged into one pipe
 // that a thread reads, its standard input a pipe of ours.
