@@ -45,7 +45,7 @@ zolvo_ensure_packages() {
   # wine32 is an i386 package: the architecture must be known before the update.
   case " $missing " in
     *:i386\ *)
-      if ! dpkg --print-foreign-architectures | grep -qx i386; then
+      if ! grep -qx i386 <<<"$(dpkg --print-foreign-architectures)"; then
         dpkg --add-architecture i386 || { echo "error: dpkg --add-architecture i386 failed" >&2; return 1; }
       fi ;;
   esac

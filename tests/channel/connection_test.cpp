@@ -29,16 +29,33 @@ protected:
     }
 };
 
-TEST_F(Connection, FirstConnectionFailureEndsTheThreadWithFlagClear) {
-    configure("tcp://127.0.0.1:" + std::to_string(rig::closedPort()), "t");
+// A broker that is down at the start is tried again as a lost one is, until it
+// comes up; unInit ends the wait at once.
+TEST_F(Connection, BrokerDownAtTheStartIsTriedAgainUntilItComesUp) {
+    rig::Broker broker;
+    Sender sender(broker.port());
+    const std::string topic = uniqueId("topic");
+    broker.stop();
+    configure(broker.uri(), topic);
     ZOLVOSDK::setCommandInterface(new RecordingCommands(calls));
-    startChannel();
-    ASSERT_TRUE(waitNoChannelThread());
-    EXPECT_NE(out.text().find("Failed to connect, return code -1\n"), std::string::npos);
-    EXPECT_EQ(out.text().find("sub topic: "), std::string::npos);
-    EXPECT_FALSE(zolvo_sdk::CommandChannel::instance().mqttStarted());
-    ASSERT_NE(zolvo_sdk::CommandChannel::instance().client(), nullptr);
+    startChannel();  // the product's wait of one minute
+    ASSERT_TRUE(out.waitFor("Failed to connect, return code -1\nbegin again connect\n", 10s));
+    auto t0 = std::chrono::steady_clock::now();
+    ZOLVOSDK::unInit();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 3s);
+    EXPECT_EQ(zolvo_sdk::CommandChannel::instance().threadCount(), 0u);
     EXPECT_FALSE(zolvo_sdk::CommandChannel::instance().client()->hasHandle());
+
+    zolvo_sdk::CommandChannel::instance().setReconnectWait(300ms);
+    initialiseAgain();
+    startChannel();
+    ASSERT_TRUE(waitForCount(out, "begin again connect\n", 2));
+    broker.start();
+    ASSERT_TRUE(out.waitFor("again connect [start subscribe] \n", 10s));
+    EXPECT_EQ(occurrences(out.text(), "sub topic: " + topic + " ,return code : 0\n"), 1u);
+    ASSERT_TRUE(sender.publish(topic, R"({"command":"prePay","orderId":"late broker"})"));
+    ASSERT_TRUE(rig::waitUntil([&] { return calls.count() == 1; }, 10s));
+    EXPECT_EQ(join(calls.snapshot()), "queryOrder||late broker|");
 }
 
 TEST_F(Connection, LostBrokerIsReconnectedAndReceivingResumes) {

@@ -39,8 +39,12 @@ required=(
   licenses/gcc-runtime/RUNTIME-LIBRARY-EXCEPTION.txt licenses/gcc-runtime/GPL-3.0.txt
   licenses/winpthreads/COPYING.txt
 )
+# A lookup table, not a pipe into grep -q: under pipefail the writer of such a
+# pipe may die of SIGPIPE once grep has its match, and the entry looks missing.
+declare -A in_zip=()
+for e in "${entries[@]}"; do in_zip[$e]=1; done
 for f in "${required[@]}"; do
-  printf '%s\n' "${entries[@]}" | grep -qxF "$top/$f" || fail "missing $top/$f"
+  [ -n "${in_zip[$top/$f]:-}" ] || fail "missing $top/$f"
 done
 
 work=$(mktemp -d)

@@ -87,11 +87,22 @@ private:
     }
 };
 
+// Where a host program was when it ended: in its scenario, or past "DONE" in
+// the process's exit (the exit handlers, static destructors, DLL detach).
+std::string stepReached(const hostrun::HostProcess& run) {
+    const std::string out = run.output();
+    if (out.find("DONE") == std::string::npos) return "ended inside its scenario";
+    if (out.find("EXITING") == std::string::npos) return "ended after DONE, before exit began";
+    return "ended during the process's exit, after its exit handlers began";
+}
+
 // Runs a program to its end and checks that it ended well.
-#define EXPECT_RAN_TO_END(run, limitSeconds)                                        \
-  do {                                                                              \
-    EXPECT_EQ((run).wait(std::chrono::seconds(limitSeconds)), 0) << (run).output(); \
-    EXPECT_NE((run).output().find("DONE"), std::string::npos) << (run).output();    \
+#define EXPECT_RAN_TO_END(run, limitSeconds)                                     \
+  do {                                                                           \
+    EXPECT_EQ((run).wait(std::chrono::seconds(limitSeconds)), 0)                 \
+        << (run).ending() << ", " << stepReached(run) << ":\n"                   \
+        << (run).output();                                                       \
+    EXPECT_NE((run).output().find("DONE"), std::string::npos) << (run).output(); \
   } while (0)
 
 std::string hexOf(const std::string& bytes) { return rig::hex(bytes); }
@@ -548,6 +559,15 @@ TEST(Win32, ExitWithAGlobalLibraryObjectWhileCommandsArrive) {
 }
 TEST(Win32, ExitWithAGlobalLibraryObjectWhileACallbackIsInARequest) {
     checkWineExit("ZOLVO_WIN32_EXIT_HOST_OBJECT", "callback");
+}
+
+// unInit, init and the destructor on three threads: no channel outlives the
+// destructor, also when the init won the race.
+TEST(Win32, NoChannelOutlivesADestructorRacingInitAndUnInit) {
+    const std::string host = hostrun::requiredEnv("ZOLVO_WIN32_RACE_HOST");
+    exitcheck::checkTeardownRace(
+        [&](const std::vector<std::string>& args) { return std::make_unique<WineRun>(host, args); },
+        30);
 }
 
 // ------------------------------------------------------------------ code pages

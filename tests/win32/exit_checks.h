@@ -1,13 +1,16 @@
-// The check of one run of an exit host (exit_host.cpp with exit_plugin.cpp):
-// on Windows under wine (driver.cpp) and on Linux (exit_test.cpp).
+// The checks of the hosts built for both systems, run on Windows under wine
+// (driver.cpp) and on Linux (exit_test.cpp): the exit hosts (exit_host.cpp
+// with exit_plugin.cpp) and the teardown race host (race_host.cpp).
 #ifndef ZOLVO_TESTS_EXIT_CHECKS_H
 #define ZOLVO_TESTS_EXIT_CHECKS_H
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -66,6 +69,52 @@ inline void checkProcessExit(const Start& start, const std::string& mode) {
     if (mode == "callback") {
         EXPECT_GE(platform.requestsTo("/api/order/receive.do").size(), 1u);
     }
+}
+
+// Runs the race host `tries` times, four at a time, its destructor spread over
+// 0-3 ms after unInit began, against one platform and one broker to which
+// commands keep coming, and checks that no channel is alive once the
+// destructor has returned: nothing connects, receives or logs after it.
+inline void checkTeardownRace(const Start& start, int tries) {
+    rig::Broker broker;
+    rig::PlatformServer platform;
+    const std::string topic = "zolvo/exit/race";
+    platform.setBroker(broker.uri(), topic);
+    rig::CliPublisher sender(broker.port());
+    std::atomic<bool> stop{false};
+    std::thread publisher([&] {
+        for (int n = 0; !stop; ++n) {
+            sender.publish(topic,
+                           "{\"command\":\"prePay\",\"orderId\":\"R" + std::to_string(n) + "\"}");
+            std::this_thread::sleep_for(20ms);
+        }
+    });
+    int outlived = 0, initsThatWon = 0;
+    for (int first = 0; first < tries; first += 4) {
+        std::vector<std::unique_ptr<hostrun::HostProcess>> runs;
+        for (int i = first; i < std::min(first + 4, tries); ++i)
+            runs.push_back(start({platform.baseUrl(), std::to_string(i * 3000 / tries)}));
+        for (auto& run : runs) {
+            EXPECT_EQ(run->wait(60s), 0) << run->output();
+            const std::string out = run->output();
+            const size_t tornDown = out.find("TORN-DOWN");
+            if (tornDown == std::string::npos || out.find("END", tornDown) == std::string::npos) {
+                ADD_FAILURE() << out;
+                continue;
+            }
+            const std::string after = out.substr(tornDown);
+            if (after.find("sub topic: ") != std::string::npos ||
+                after.find("eceive ") != std::string::npos) {
+                ++outlived;
+                ADD_FAILURE() << "a channel outlived the destructor:\n" << out;
+            }
+            if (out.find("RACED 0000") != std::string::npos) ++initsThatWon;
+        }
+    }
+    stop = true;
+    publisher.join();
+    std::cout << tries << " races, " << initsThatWon << " inits returned 0000, " << outlived
+              << " channels outlived the destructor" << std::endl;
 }
 
 }  // namespace exitcheck

@@ -1,18 +1,20 @@
-// The exit hosts built for Linux: a shared library that ends the library from
-// a global object at exit keeps ending the process at once.
+// The hosts built for both systems, run on Linux: a shared library that ends
+// the library from a global object at exit keeps ending the process at once,
+// and no channel outlives a destructor that races init and unInit.
 #include "exit_checks.h"
 
 namespace {
 
+exitcheck::Start linuxStart(const std::string& host) {
+    return [host](const std::vector<std::string>& args) {
+        std::vector<std::string> argv{host};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return std::make_unique<hostrun::HostProcess>(argv, hostrun::HostProcess::Environment{});
+    };
+}
+
 void checkLinuxExit(const std::string& host, const std::string& mode) {
-    exitcheck::checkProcessExit(
-        [&](const std::vector<std::string>& args) {
-            std::vector<std::string> argv{host};
-            argv.insert(argv.end(), args.begin(), args.end());
-            return std::make_unique<hostrun::HostProcess>(argv,
-                                                          hostrun::HostProcess::Environment{});
-        },
-        mode);
+    exitcheck::checkProcessExit(linuxStart(host), mode);
 }
 
 TEST(Exit, UnInitInAGlobalObjectWhileIdle) { checkLinuxExit(ZOLVO_EXIT_HOST_UNINIT, "idle"); }
@@ -28,6 +30,12 @@ TEST(Exit, GlobalLibraryObjectWhileCommandsArrive) {
 }
 TEST(Exit, GlobalLibraryObjectWhileACallbackIsInARequest) {
     checkLinuxExit(ZOLVO_EXIT_HOST_OBJECT, "callback");
+}
+
+// unInit, init and the destructor on three threads: no channel outlives the
+// destructor, also when the init won the race.
+TEST(Exit, NoChannelOutlivesADestructorRacingInitAndUnInit) {
+    exitcheck::checkTeardownRace(linuxStart(ZOLVO_RACE_HOST), 60);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 //   READY <tag>         a point the driver acts on (publish, restart…)
 //   WAIT <tag>          then it reads one line from standard input before going on
 //   DONE                the scenario ran to its end
+//   EXITING             the process's exit has begun (its first exit handler)
 // Built twice: zolvo_win32_host.exe links the DLL as a host would;
 // zolvo_win32_host_static.exe links the library's objects, for the scenarios
 // that reach internals (the code-page layer, the reconnect wait).
@@ -443,6 +444,11 @@ int scenarioCodepage(const std::vector<std::string>& a) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Registered before anything else of main: it runs when exit begins.
+    std::atexit([] {
+        std::fputs("EXITING\n", stdout);
+        std::fflush(stdout);
+    });
     line("ACP " + std::to_string(GetACP()));
     if (argc < 2) return usage();
     const std::string scenario = argv[1];

@@ -142,16 +142,23 @@ public:
                 waitpid(pid_, &status, 0);
                 exited_ = true;
                 status_ = -1;
+                ending_ = "killed at its time-out";
                 return status_;
             }
             std::this_thread::sleep_for(20ms);
         }
         exited_ = true;
         status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        ending_ = WIFEXITED(status) ? "exit status " + std::to_string(status_)
+                                    : "signal " + std::to_string(WTERMSIG(status));
         // Whatever the program wrote last is in the pipe: let the reader take it.
         if (reader_.joinable()) reader_.join();
         return status_;
     }
+
+    // How the program ended, after `wait`: "exit status N", "signal N" or
+    // "killed at its time-out".
+    std::string ending() const { return ending_; }
 
     // "R <label> <hex>" lines, in order.
     std::vector<std::pair<std::string, std::string>> results() const {
@@ -181,6 +188,7 @@ private:
     int input_ = -1;
     bool exited_ = false;
     int status_ = -1;
+    std::string ending_ = "still running";
     std::thread reader_;
     mutable std::mutex mutex_;
     std::string output_;

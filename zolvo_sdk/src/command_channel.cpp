@@ -22,6 +22,12 @@ thread_local uint64_t t_channelThread = 0;
 
 void logDropped(const char* what) { std::cout << "Command message dropped: " << what << std::endl; }
 
+// The client takes a callback function.
+void logFunctionTaken() {
+    std::cout << "MQTT setCallBackFun " << std::endl;
+    std::cout << "MQTT setCallBackFun true" << std::endl;
+}
+
 // Runs one call of the host's code; an exception drops the message and is logged.
 template <typename Call>
 bool callHost(Call&& call) {
@@ -66,7 +72,6 @@ CommandChannel& CommandChannel::instance() {
 }
 
 CommandChannel::~CommandChannel() {
-    stop();
     tearDown();
     // A thread still finishing keeps using the channel: wait until it has ended.
     std::unique_lock<std::mutex> lock(mutex_);
@@ -103,10 +108,21 @@ CommandObject CommandChannel::release(const ObjectName& name) {
 void CommandChannel::registerCallBackFun(CallBackFun fn) {
     if (fn == nullptr) return;
     CommandObject doomed;
-    std::lock_guard<std::mutex> lock(mutex_);
-    registered_.function = fn;
-    doomed = release(registered_.object);
-    registered_.object.reset();
+    bool clientTookIt = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        registered_.function = fn;
+        // The client holding the object that goes takes the function in its
+        // place, so that the commands that follow reach the host.
+        if (registered_.object != nullptr && clientHeld_.object == registered_.object) {
+            clientHeld_.function = fn;
+            clientHeld_.object.reset();
+            clientTookIt = runningThread_ != 0;
+        }
+        doomed = release(registered_.object);
+        registered_.object.reset();
+    }
+    if (clientTookIt) logFunctionTaken();
 }
 
 void CommandChannel::registerCommandInterface(CommandInterface* object) {
@@ -141,10 +157,7 @@ bool CommandChannel::takeRegistration(uint64_t startGeneration) {
             tookFunction = true;
         }
     }
-    if (tookFunction) {
-        std::cout << "MQTT setCallBackFun " << std::endl;
-        std::cout << "MQTT setCallBackFun true" << std::endl;
-    }
+    if (tookFunction) logFunctionTaken();
     return true;
 }
 
@@ -224,7 +237,14 @@ void CommandChannel::runThread(uint64_t id, const SdkConfigPtr& settings) {
 
     ThreadLink link(*this, startGeneration);
     bool gaveUp = false;
-    if (mine->connect() == 0) {
+    // A broker that cannot be reached is tried again as after a lost
+    // connection; one that refuses the client ends the channel.
+    int rc = mine->connect(&link);
+    if (rc == kConnectFailure && !link.stopRequested()) {
+        rc = mine->againConnect(link) ? 0 : rc;
+        gaveUp = rc != 0;
+    }
+    if (rc == 0) {
         // The registration standing now is handed to the client.
         if (!takeRegistration(startGeneration)) {
             mine->disconnect();
@@ -254,10 +274,11 @@ void CommandChannel::runThread(uint64_t id, const SdkConfigPtr& settings) {
     t_channelThread = 0;
 }
 
-void CommandChannel::start(SdkConfigPtr settings) {
+bool CommandChannel::start(SdkConfigPtr settings) {
     const uint64_t id = g_nextThreadId++;
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (tornDown_) return false;
         threads_.push_back(ChannelThread{id, stopGeneration_});
     }
     try {
@@ -269,6 +290,7 @@ void CommandChannel::start(SdkConfigPtr settings) {
         forgetThread(id);
         changed_.notify_all();
     }
+    return true;
 }
 
 void CommandChannel::stop() {
@@ -286,12 +308,18 @@ void CommandChannel::stop() {
 }
 
 void CommandChannel::tearDown() {
+    {
+        // From here on nothing starts; every thread started before is stale
+        // once the stop below has moved the generation on.
+        std::lock_guard<std::mutex> lock(mutex_);
+        tornDown_ = true;
+    }
+    stop();
     std::unique_ptr<MqttCommandClient> doomedClient;
     CommandObject doomedHeld;
     CommandObject doomedRegistered;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        tornDown_ = true;
         if (client_ != nullptr && clientInUse_ == client_.get()) {
             // Its thread is still inside it (teardown from a callback, or a
             // callback that outlasted the wait): the thread deletes it on its way out.

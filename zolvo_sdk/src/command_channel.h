@@ -74,7 +74,8 @@ public:
     // --- the host's registration (the library's two setters)
 
     // A function: the registered object is deleted (after its running call, if
-    // any), also for the client holding it. Null changes nothing.
+    // any), also for the client holding it, which takes the function in its
+    // place. Null changes nothing.
     void registerCallBackFun(CallBackFun fn);
     // An object replaces the registration; the object registered before is not
     // deleted (it stays with the client holding it, or is no longer the
@@ -85,11 +86,12 @@ public:
     // --- starts and stops
 
     // Starts one detached channel thread with `settings` (one init's) and
-    // returns at once. The client is made from the settings of the first start
-    // and kept: later starts reuse it. Nothing connects while the channel is
-    // marked started (it gave up; the next `stop` clears the mark), or after
-    // `tearDown`.
-    void start(SdkConfigPtr settings);
+    // returns at once; false, and nothing started, once `tearDown` has begun.
+    // The client is made from the settings of the first start and kept: later
+    // starts reuse it. A broker that cannot be reached is tried again as after
+    // a lost connection. Nothing connects while the channel is marked started
+    // (it gave up; the next `stop` clears the mark).
+    bool start(SdkConfigPtr settings);
 
     // Asks every running channel thread to stop and waits until they have
     // disconnected and ended, 11 s at most (the disconnect time-out and one
@@ -104,10 +106,11 @@ public:
     // that nothing more reaches the host, with no lock and no wait.
     void abandonAtExit() { stopGeneration_.fetch_add(1); }
 
-    // After `stop`: deletes the client (or leaves that to its thread, still
-    // inside it) and the callback objects, each once; a callback object whose
-    // function is running is deleted as soon as that call returns. Nothing
-    // starts afterwards.
+    // From its first step nothing starts; then stops as `stop` does (a thread
+    // started just before is stopped too) and deletes the client (or leaves
+    // that to its thread, still inside it) and the callback objects, each
+    // once; a callback object whose function is running is deleted as soon as
+    // that call returns.
     void tearDown();
 
     // --- observers and settings for the tests. Defined here, inline: the

@@ -21,6 +21,14 @@ namespace {
 // channel's thread sees a stop request within one slice whatever the platform's
 // receive time-out is.
 constexpr int kReceiveSliceMs = 200;
+// No receive waits less than this, whatever the platform's time-out: a time-out
+// of 0 would otherwise turn an idle channel into a busy loop writing thousands
+// of lines a second. A message ends a receive as soon as it comes, so a longer
+// wait delays no command; one slice keeps a stop as prompt as before and an
+// idle channel's line to at most five a second.
+constexpr int kMinReceiveWaitMs = kReceiveSliceMs;
+
+static_assert(kConnectFailure == MQTTCLIENT_FAILURE, "the channel's name for Paho's failure");
 
 // What one receive hands back (a message and its topic name, either may be
 // null), freed with this owner on every way out.
@@ -42,9 +50,11 @@ struct Received {
 // slices; a stop request ends it early with no message and sets `stopped`.
 int receive(MQTTClient handle, int timeout, const ClientLink& link, Received& got, bool& stopped) {
     stopped = false;
-    // A time-out of 0 (return at once) or of at most one slice: one receive.
-    if (timeout >= 0 && timeout <= kReceiveSliceMs)
-        return MQTTClient_receive(handle, &got.topicName, &got.topicLength, &got.message, timeout);
+    // A time-out of at most one slice (0, return at once, included): one
+    // receive of the shortest wait.
+    if (timeout >= 0 && timeout <= kMinReceiveWaitMs)
+        return MQTTClient_receive(handle, &got.topicName, &got.topicLength, &got.message,
+                                  kMinReceiveWaitMs);
     // A longer one, or a negative one (Paho reads it as unsigned: no time-out, the
     // receive waits for a message), in slices that keep the same end.
     const auto start = std::chrono::steady_clock::now();
@@ -88,7 +98,7 @@ MqttCommandClient::MqttCommandClient(const std::string& address_, const std::str
 
 MqttCommandClient::~MqttCommandClient() = default;
 
-int MqttCommandClient::connect() {
+int MqttCommandClient::connect(const ClientLink* link) {
     MQTTClient created = nullptr;
     int rc = MQTTClient_create(&created, address.c_str(), clientId.c_str(),
                                MQTTCLIENT_PERSISTENCE_NONE, nullptr);
@@ -110,6 +120,12 @@ int MqttCommandClient::connect() {
         fflush(stdout);
         handle_.reset();
         return rc;
+    }
+    // Stopped while connecting: the connection goes before anything is
+    // subscribed, so that no message is taken (and acknowledged) for nobody.
+    if (link != nullptr && link->stopRequested()) {
+        disconnect();
+        return MQTTCLIENT_SUCCESS;
     }
     rc = MQTTClient_subscribe(handle_.get(), topic.c_str(), qos);
     if (rc == MQTTCLIENT_SUCCESS) {
@@ -169,7 +185,7 @@ bool MqttCommandClient::againConnect(const ClientLink& link) {
     disconnect();
     for (;;) {
         if (!link.waitBeforeReconnect()) return false;
-        int rc = connect();
+        int rc = connect(&link);
         if (link.stopRequested()) {
             disconnect();
             return false;
@@ -179,7 +195,7 @@ bool MqttCommandClient::againConnect(const ClientLink& link) {
             std::cout << "again connect [start subscribe] " << std::endl;
             return true;
         }
-        if (rc != MQTTCLIENT_FAILURE) {
+        if (rc != kConnectFailure) {
             std::cout << "end again connect" << std::endl;
             return false;
         }

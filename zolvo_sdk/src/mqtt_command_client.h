@@ -16,6 +16,9 @@ namespace zolvo_sdk {
 
 // How long a disconnect waits for the broker.
 constexpr int kDisconnectTimeoutMs = 10000;
+// The connect result of a broker that could not be reached (Paho's general
+// failure), as against a refusal by the broker (its return codes 1 to 5).
+constexpr int kConnectFailure = -1;
 
 // What a client asks of the channel whose thread runs it.
 class ClientLink {
@@ -48,8 +51,10 @@ public:
     MqttCommandClient& operator=(const MqttCommandClient&) = delete;
 
     // Creates the handle, connects and subscribes. 0, or the code of the create
-    // or connect call that failed (the handle is then empty again).
-    int connect();
+    // or connect call that failed (the handle is then empty again). With a
+    // `link` that asks to stop once connected, it disconnects before
+    // subscribing and returns 0 with an empty handle.
+    int connect(const ClientLink* link = nullptr);
     // Receives and hands each non-empty text to `link` until the channel gives
     // up or `link` asks it to stop (seen within one receive slice). Leaves with
     // an empty handle.

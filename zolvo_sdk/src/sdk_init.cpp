@@ -116,8 +116,11 @@ std::string ZOLVOSDK::init(std::string manufacturer, std::string parkCode, std::
     const SdkConfigPtr settings = std::move(config);
     if (!state.publish(settings)) return resultText(code::kState, msg::kNotInitialized);
 
-    // The channel starts with the settings of this init.
-    CommandChannel::instance().start(settings);
+    // The channel starts with the settings of this init, unless the library
+    // is being torn down meanwhile.
+    if (!CommandChannel::instance().start(settings)) {
+        return resultText(code::kState, msg::kNotInitialized);
+    }
     return resultText(code::kSuccess, msg::kInitSuccess);
 }
 

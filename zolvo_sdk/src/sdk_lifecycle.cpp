@@ -101,11 +101,11 @@ void ZOLVOSDK::setCommandInterface(CommandInterface* object) {
 
 ZOLVOSDK::~ZOLVOSDK() {
     if (endingWithTheProcess()) return;
-    // The channel stops before the client and the callback objects go.
-    CommandChannel& channel = CommandChannel::instance();
-    channel.stop();
-    channel.tearDown();
+    // The state first: from here no init succeeds. Then the channel, which
+    // refuses every start from its first step and stops the thread of an init
+    // that came just before, before the client and the callback objects go.
     sdkState().tearDown();
+    CommandChannel::instance().tearDown();
 }
 
 }  // namespace zolvo_sdk
