@@ -30,6 +30,17 @@ std::string toAnsi(const QString &text)
     return std::string(bytes.constData());
 }
 
+bool fitsAnsi(const QString &text)
+{
+    const QString upToNul = text.left(text.indexOf(QChar(0)));
+    // Both tests: Qt's GBK codec counts what it cannot convert, while the
+    // Windows ANSI codec counts nothing and maps a character it lacks to "?"
+    // or to a look-alike (best fit), which the way back shows.
+    QTextCodec::ConverterState state;
+    const QByteArray bytes = hostCodec()->fromUnicode(upToNul.constData(), upToNul.size(), &state);
+    return state.invalidChars == 0 && hostCodec()->toUnicode(bytes) == upToNul;
+}
+
 QString fromAnsi(const std::string &bytes)
 {
     return ansiCodec()->toUnicode(bytes.c_str());
@@ -46,5 +57,15 @@ std::string toLibraryPath(const QString &path)
     // encoding follows: the bytes Qt itself opens the file with.
     const QByteArray bytes = QFile::encodeName(path);
     return std::string(bytes.constData());
+#endif
+}
+
+bool fitsLibraryPath(const QString &path)
+{
+#if defined(Q_OS_WIN)
+    return fitsAnsi(path);
+#else
+    (void)path;
+    return true;
 #endif
 }

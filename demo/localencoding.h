@@ -29,11 +29,20 @@ QTextCodec *hostCodec();
 // `text` in the codec of hostCodec(), up to its first NUL.
 std::string toAnsi(const QString &text);
 
+// Whether toAnsi(text) holds `text` unchanged (up to its first NUL): every
+// character has a form in hostCodec() that decodes back to it. A character
+// the code page lacks would become "?" or another character on its way.
+bool fitsAnsi(const QString &text);
+
 // `bytes` up to their first NUL, decoded from the ANSI code page.
 QString fromAnsi(const std::string &bytes);
 
 // `path` as the library must get it to open the file with the C runtime: in
 // the ANSI code page on Windows, in the file system's encoding elsewhere.
 std::string toLibraryPath(const QString &path);
+
+// Whether toLibraryPath(path) names the file unchanged: fitsAnsi on Windows;
+// elsewhere always (the path goes as the bytes Qt opens the file by).
+bool fitsLibraryPath(const QString &path);
 
 #endif  // ZOLVO_DEMO_LOCALENCODING_H

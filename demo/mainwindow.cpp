@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include <QByteArray>
 #include <QFileDialog>
@@ -111,6 +112,53 @@ std::string noImageResult()
     return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
 }
 
+// Where a text that an interface hands the library comes from: a key of the
+// request, or (kImagePath) the chosen image's path.
+const char *const kImagePath = nullptr;
+
+// The texts each interface hands the library in the ANSI code page, in the
+// order of its arguments (index: the chooser's); in step with the calls of
+// on_submitButton_clicked.
+const std::vector<const char *> kAnsiTexts[kInterfaceCount] = {
+    {"manufacturer", "parkCode", "sysCode", "channelNumber", "key", "zolvoUrl"},
+    {"carNumber", "inTime", "orderId", kImagePath, "scanNumber"},
+    {"carNumber", "outTime", "orderId", kImagePath, "scanNumber"},
+    {"orderId", "carNumber", "finishTime"},
+    {"orderId"},
+    {"orderId", kImagePath, "attType"},
+    {"carNumber", "startTime", "endTime", "orderId"},
+    {"carNumber", "startTime", "endTime", "remarks"},
+};
+
+// The name of the first text of interface `index` that the ANSI code page
+// cannot hold as it is (its key, or "图片路径"); empty when every one fits.
+QString unfitText(const QVariantMap &map, int index)
+{
+    if (index < 0 || index >= kInterfaceCount)
+        return QString();
+    for (const char *key : kAnsiTexts[index]) {
+        if (key == kImagePath) {
+            if (!fitsLibraryPath(QString::fromStdString(demoState.imagePath)))
+                return QString::fromUtf8("图片路径");
+        } else if (!fitsAnsi(map.value(QString::fromLatin1(key)).toString())) {
+            return QString::fromLatin1(key);
+        }
+    }
+    return QString();
+}
+
+// The demo's own result for a text it would have to change on its way to the
+// library (a character the system's code page lacks would reach the platform
+// as "?"): the request is not sent. In GBK like the library's own result texts.
+std::string unfitResult(const QString &name)
+{
+    const QByteArray bytes = ansiCodec()->fromUnicode(
+        QString::fromUtf8("{\"code\":\"1000\",\"msg\":\"参数异常!%1中有系统代码页无法表示的字符,"
+                          "请求未发送!\"}")
+            .arg(name));
+    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
 }  // namespace
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindowForm)
@@ -164,12 +212,21 @@ void MainWindow::on_submitButton_clicked()
 
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(requestText.toUtf8(), &parseError);
-    RequestFields f;
+    QVariantMap map;
     if (parseError.error != QJsonParseError::NoError) {
         std::cout << " json addrqwqw " << std::endl;
     } else {
         // An array yields an empty map: every field stays empty, 0 or false.
-        f = fieldsFromMap(document.toVariant().toMap());
+        map = document.toVariant().toMap();
+    }
+    const RequestFields f = fieldsFromMap(map);
+
+    // A text the system's code page cannot hold is refused before anything
+    // reaches the library.
+    const QString unfit = unfitText(map, demoState.selectedInterface);
+    if (!unfit.isEmpty()) {
+        showResult(unfitResult(unfit));
+        return;
     }
 
     // A new callback object on every submit; the library owns it from here on.
@@ -235,6 +292,11 @@ void MainWindow::on_submitButton_clicked()
             break;
     }
 
+    showResult(result);
+}
+
+void MainWindow::showResult(const std::string &result)
+{
     std::cout << " responseData : " << result << std::endl;
     ui->responsePlainTextEdit->setPlainText(fromAnsi(result));
     std::cout << " ================= end request =================== " << std::endl;

@@ -3,6 +3,8 @@
 #ifndef ZOLVO_DEMO_MAINWINDOW_H
 #define ZOLVO_DEMO_MAINWINDOW_H
 
+#include <string>
+
 #include <QMainWindow>
 
 namespace Ui {
@@ -23,6 +25,9 @@ private slots:
     void on_submitButton_clicked();
 
 private:
+    // Writes the result text's bytes, shows it decoded and ends the submit's lines.
+    void showResult(const std::string &result);
+
     Ui::MainWindowForm *ui;
 };
 

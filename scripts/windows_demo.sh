@@ -99,9 +99,29 @@ libwinpthread-1.dll). Keep the folder together: without platforms/qwindows.dll
 the program cannot open its window.
 
 Choose a function, edit the request (JSON) and press the submit button; init
-comes first. Texts are passed to the library in the system's ANSI code page
-(code page 936 on the car parks' machines). The licences of the bundled parts,
-and where Qt's source is to be had, are in licenses/.
+comes first. The init sample's zolvoUrl, http://127.0.0.1:18080, is a test
+platform on the developer's machine: set it to your platform's address before
+the first submit, or init shows {"code":"1000","msg":"连接异常!"} (no
+connection).
+
+Texts are passed to the library in the system's ANSI code page, and Chinese
+texts need code page 936, Chinese (Simplified), as on the car parks' machines:
+Control Panel, Region (Windows 7: Region and Language), Administrative tab,
+"Language for non-Unicode programs", Change system locale..., Chinese
+(Simplified, China), then restart Windows. Under another code page the demo
+refuses a text the code page cannot hold (the sample plate 陕A88888, for
+one): the result box names the field and nothing is sent.
+
+How the demo handles the platform's commands, and its log of each request,
+go to standard output only, which a program started from Explorer never shows.
+To see them, start it from a command prompt (cmd.exe) in this folder with its
+output redirected to a file; the prompt returns at once, and the file grows
+while the demo runs:
+
+    ZOLVO_SDK_DEMO.exe > demo.log 2>&1
+
+The licences of the bundled parts, and where Qt's source is to be had, are in
+licenses/.
 EOF
 
 (cd "$dist" && cp -r ZOLVO_SDK_DEMO "$zip_name" && zip -qr "$zip_name.zip" "$zip_name" &&

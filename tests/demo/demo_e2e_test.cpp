@@ -194,6 +194,23 @@ TEST_F(DemoAgainstPlatform, UploadWithoutImageSendsNothing)
     EXPECT_EQ(server.requestCount(), before);
 }
 
+// A plate GBK cannot hold (Hangul) would reach the platform as "?A88888": the
+// demo refuses it, naming the field, and sends nothing.
+TEST_F(DemoAgainstPlatform, TextTheCodePageCannotHoldIsRefusedAndNotSent)
+{
+    submitInit();
+    const size_t before = server.requestCount();
+    choose(1);
+    QString text = editor("requestPlainTextEdit")->toPlainText();
+    text.replace(QString::fromUtf8("陕A88888"), QString::fromUtf8("한A88888"));
+    editor("requestPlainTextEdit")->setPlainText(text);
+    submit();
+    EXPECT_EQ(response(),
+              "{\"code\":\"1000\",\"msg\":\"参数异常!carNumber中有系统代码页无法表示的字符,"
+              "请求未发送!\"}");
+    EXPECT_EQ(server.requestCount(), before);
+}
+
 TEST_F(DemoAgainstPlatform, ImageWithChineseNameIsUploaded)
 {
     submitInit();
