@@ -14,6 +14,11 @@ const int kOrderAmount = 300;
 
 }  // namespace
 
+CallBackImpl *CallBackImpl::create()
+{
+    return new CallBackImpl();
+}
+
 void CallBackImpl::queryOrder(std::string /*parkCode*/, std::string orderId, std::string carNumber)
 {
     std::cout << "client interface impl queryOrder() " << std::endl;

@@ -15,6 +15,12 @@ public:
     CallBackImpl() = default;
     ~CallBackImpl() override = default;
 
+    // A new object for one submit, to be handed to the library, which owns it
+    // from then on. A registration that the next submit replaces before the
+    // command channel took it is never freed: the ownership rules allow that
+    // loss, and the sanitizer builds' leak suppressions name this function.
+    static CallBackImpl *create();
+
     void queryOrder(std::string parkCode, std::string orderId, std::string carNumber) override;
     void scanQrCodePay(std::string parkCode, std::string sysCode, std::string channel,
                        std::string scanNumber, std::string orderId, std::string carNumber,

@@ -19,10 +19,6 @@
 
 #include "zolvo_sdk/zolvo_sdk.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
-
 #include "callbackimpl.h"
 #include "demostate.h"
 #include "localencoding.h"
@@ -233,52 +229,47 @@ void MainWindow::on_submitButton_clicked()
     // The next submit's registration replaces it without deleting it: the
     // command channel, if it took this object when it started, keeps calling it
     // until the library is torn down, which the demo never does; otherwise no
-    // one frees it. A loss the ownership rules allow, which the leak checker of
-    // sanitizer builds is told about.
-    auto *callback = new CallBackImpl();
-#if defined(__SANITIZE_ADDRESS__)
-    __lsan_ignore_object(callback);
-#endif
-    ZOLVOSDK::setCommandInterface(callback);
+    // one frees it, a loss the ownership rules allow.
+    ZOLVOSDK::setCommandInterface(CallBackImpl::create());
 
     std::string result;
     switch (demoState.selectedInterface) {
-        case 0:
+        case kChooseInit:
             std::cout << " request init() " << std::endl;
             result = ZOLVOSDK::init(ansi(f.manufacturer), ansi(f.parkCode), ansi(f.sysCode),
                                     ansi(f.channelNumber), ansi(f.key), ansi(f.zolvoUrl));
             break;
-        case 1:
+        case kChooseEntry:
             result = ZOLVOSDK::entry(f.carNumber, ansi(f.inTime), ansi(f.orderId), imageArgument(),
                                      f.entryType, ansi(f.scanNumber));
             std::cout << " request in() " << std::endl;
             break;
-        case 2:
+        case kChooseLeave:
             std::cout << " carNumber is :  " << f.carNumber << std::endl;
             result = ZOLVOSDK::leave(f.carNumber, ansi(f.outTime), ansi(f.orderId), f.duration,
                                      f.orderAmount, imageArgument(), f.outType, ansi(f.scanNumber));
             std::cout << " request out() " << std::endl;
             break;
-        case 3:
+        case kChooseFinish:
             result = ZOLVOSDK::finish(ansi(f.orderId), f.carNumber, ansi(f.finishTime));
             std::cout << " request finish() " << std::endl;
             break;
-        case 4:
+        case kChooseQueryOrder:
             result = ZOLVOSDK::queryOrder(ansi(f.orderId));
             std::cout << " request orderQuery() " << std::endl;
             break;
-        case 5:
+        case kChooseUploadFile:
             if (demoState.imagePath.empty())
                 result = noImageResult();
             else
                 result = ZOLVOSDK::uploadFile(ansi(f.orderId), imageArgument(), ansi(f.attType));
             break;
-        case 6:
+        case kChooseSuppOrder:
             result = ZOLVOSDK::suppOrder(f.carNumber, ansi(f.startTime), ansi(f.endTime),
                                          ansi(f.orderId), f.duration, f.orderAmount);
             std::cout << " request suppOrder() " << std::endl;
             break;
-        case 7:
+        case kChooseFreeCar:
             std::cout << " request freeCar()  carNumber " << f.carNumber << std::endl;
             std::cout << " request freeCar()  startTime " << f.startTime << std::endl;
             std::cout << " request freeCar()  endTime " << f.endTime << std::endl;

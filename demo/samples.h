@@ -4,10 +4,20 @@
 
 #include <QString>
 
-// Number of interfaces offered by typeComboBox.
-constexpr int kInterfaceCount = 8;
+// The interfaces offered by typeComboBox, in its order, and their number.
+enum ChooserEntry : int {
+    kChooseInit,
+    kChooseEntry,
+    kChooseLeave,
+    kChooseFinish,
+    kChooseQueryOrder,
+    kChooseUploadFile,
+    kChooseSuppOrder,
+    kChooseFreeCar,
+    kInterfaceCount
+};
 
-// The sample request (a JSON text) of interface `index`; empty outside 0..7.
+// The sample request (a JSON text) of interface `index`; empty outside the entries.
 QString sampleRequest(int index);
 
 #endif  // ZOLVO_DEMO_SAMPLES_H

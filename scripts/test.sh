@@ -127,7 +127,8 @@ run_lint() {
   files+=(.ci/run)
   (cd "$ZOLVO_ROOT" && shellcheck -x "${files[@]}") && echo "== lint: ${#files[@]} scripts clean" ||
     return 1
-  # The C++ sources keep the layout of .clang-format (demo/ and tests/demo/ have their own).
+  # The C++ sources keep the layout of .clang-format (demo/ has its own, which
+  # tests/demo/ links to).
   mapfile -t sources < <(cd "$ZOLVO_ROOT" &&
     find zolvo_sdk demo tests bench -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.c' \) | sort)
   (cd "$ZOLVO_ROOT" && clang-format --dry-run --Werror "${sources[@]}") &&

@@ -10,6 +10,7 @@
 #include "command_channel.h"
 #include "command_dispatch.h"
 #include "fuzz_support.h"
+#include "mqtt_command_client.h"
 #include "zolvo_sdk/zolvo_sdk.h"
 
 namespace {

@@ -3,8 +3,6 @@
 
 #include <json/json.h>
 
-#include <algorithm>
-#include <cstddef>
 #include <cstring>
 #include <exception>
 #include <iostream>
@@ -12,12 +10,6 @@
 #include <string>
 
 namespace zolvo_sdk {
-
-PayloadText::PayloadText(const void* payload, int length) {
-    std::size_t kept = length > 0 ? std::min<std::size_t>(length, sizeof text - 1) : 0;
-    if (kept > 0) std::memcpy(text, payload, kept);
-    text[kept] = '\0';
-}
 
 void dispatchCommand(CommandInterface& object, const char* text) {
     Json::CharReaderBuilder builder;

@@ -7,13 +7,6 @@
 
 namespace zolvo_sdk {
 
-// The text of a received payload: its bytes followed by a NUL. The platform's
-// commands fit in 1023 bytes; a longer payload is cut there.
-struct PayloadText {
-    char text[1024];
-    PayloadText(const void* payload, int length);
-};
-
 // Parses `text` (up to its first NUL) and calls the function of `object` that
 // its "command" member names. A text that does not parse, or has no command,
 // is ignored; an unknown command is logged. Exceptions of the object's

@@ -57,6 +57,25 @@ constexpr const char* kNoCallback = "请设置回调方法!setCommandInterface()
 constexpr const char* kInitEmptyReply = "初始化失败,未知的请求!";
 constexpr const char* kInitBadReply = "初始化失败,未知的返回数据!";
 constexpr const char* kInitSuccess = "初始化成功!";
+// Request arguments
+constexpr const char* kNoPlate = "参数异常!未知的车牌号!";
+constexpr const char* kNoInTime = "参数异常!未知的入场时间!";
+constexpr const char* kNoOutTime = "参数异常!未知的出场时间!";
+constexpr const char* kNoOrderId = "参数异常!未知的订单号!";
+constexpr const char* kNoOrderSerial = "参数异常!未知的订单号流水号，长度在8-32位!";
+constexpr const char* kNoScanNumber = "参数异常!扫描编号不能为空!";
+constexpr const char* kNoDuration = "参数异常!未知的停车时长!";
+constexpr const char* kNoAmount = "参数异常!未知的金额!";
+constexpr const char* kNoInChannel = "参数异常!未知的入场通道!";
+constexpr const char* kNoOutChannel = "参数异常!未知的出场通道!";
+constexpr const char* kNoStartTime = "参数异常!未知的补缴计费开始时间!";
+constexpr const char* kNoEndTime = "参数异常!未知的补缴计费结束时间!";
+constexpr const char* kNoFinishTime = "参数异常!未知的订单结束时间!";
+constexpr const char* kRemarksTooLong = "参数异常!补缴备注字符不能超过200长度!";
+constexpr const char* kNoScanCode = "参数异常!请传入扫码编号!";
+constexpr const char* kNoSuppOrderSerial = "参数异常!未知的补缴订单流水号!";
+constexpr const char* kNoAttachment = "上传的附件为空!";
+constexpr const char* kNoAttType = "附件类型为空!";
 // Transport
 constexpr const char* kConnectionError = "连接异常!";
 constexpr const char* kUnknownFile = "未知的文件!";

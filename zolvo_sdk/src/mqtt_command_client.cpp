@@ -7,11 +7,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <optional>
-
-#include "command_dispatch.h"
 
 namespace zolvo_sdk {
 
@@ -77,6 +77,12 @@ int receive(MQTTClient handle, int timeout, const ClientLink& link, Received& go
 }
 
 }  // namespace
+
+PayloadText::PayloadText(const void* payload, int length) {
+    std::size_t kept = length > 0 ? std::min<std::size_t>(length, sizeof text - 1) : 0;
+    if (kept > 0) std::memcpy(text, payload, kept);
+    text[kept] = '\0';
+}
 
 MqttCommandClient::MqttCommandClient(const std::string& address_, const std::string& username_,
                                      const std::string& password_, const std::string& clientId_,

@@ -20,6 +20,13 @@ constexpr int kDisconnectTimeoutMs = 10000;
 // failure), as against a refusal by the broker (its return codes 1 to 5).
 constexpr int kConnectFailure = -1;
 
+// The text of a received payload: its bytes followed by a NUL. The platform's
+// commands fit in 1023 bytes; a longer payload is cut there.
+struct PayloadText {
+    char text[1024];
+    PayloadText(const void* payload, int length);
+};
+
 // What a client asks of the channel whose thread runs it.
 class ClientLink {
 public:
@@ -59,8 +66,9 @@ public:
     // up or `link` asks it to stop (seen within one receive slice). Leaves with
     // an empty handle.
     void receiveLoop(ClientLink& link);
-    // Reconnect procedure. true: connected again; false: gave up or asked to stop
-    // (the handle is empty then).
+    // Reconnect procedure, after a lost connection and (run by the channel)
+    // after a first connect that could not reach the broker. true: connected
+    // again; false: gave up or asked to stop (the handle is empty then).
     bool againConnect(const ClientLink& link);
     // Disconnects (up to 10 s) and destroys the handle; nothing with an empty handle.
     void disconnect();

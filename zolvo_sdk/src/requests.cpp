@@ -117,18 +117,18 @@ std::string notInitialisedText() { return resultText(code::kState, msg::kNotInit
 std::string runRequest(const Endpoint& endpoint, std::initializer_list<ArgTest> tests,
                        std::initializer_list<FormPair> pairs,
                        const std::string& filePath = std::string()) {
-    // 1. Initialised test. The settings are one snapshot for the whole road:
-    // an init, unInit or teardown on another thread changes nothing of it.
+    // The settings are one snapshot for the whole road: an init, unInit or
+    // teardown on another thread changes nothing of it.
     const SdkConfigPtr snapshot = sdkState().initializedConfig();
     if (snapshot == nullptr) return notInitialisedText();
     const SdkConfig* config = snapshot.get();
 
-    // 2. Argument tests: the first that fails decides.
+    // The first argument test that fails decides.
     for (const ArgTest& test : tests) {
         if (!test.passes()) return resultText(code::kArgument, test.msgUtf8);
     }
 
-    // 3. Form text, keys in the order given, values unescaped.
+    // The form text: keys in the order given, values unescaped.
     HttpClient client;
     const std::string url = config->url + endpoint.path;
     std::string dataStr;
@@ -140,10 +140,10 @@ std::string runRequest(const Endpoint& endpoint, std::initializer_list<ArgTest> 
         dataStr += pair.stored != nullptr ? config->*pair.stored : pair.value;
     }
 
-    // 4. Signature over the ANSI text.
+    // Signed over the ANSI text.
     dataStr = signRequest(dataStr, config->key);
 
-    // 5. UTF-8 for the requests that send it; URL and file path stay as given.
+    // UTF-8 for the requests that send it; URL and file path stay as given.
     if (endpoint.toUtf8) dataStr = ansiToUtf8(dataStr);
 
     if (endpoint.echoToStdout) {
@@ -151,7 +151,7 @@ std::string runRequest(const Endpoint& endpoint, std::initializer_list<ArgTest> 
         std::cout << "request dataStr " << dataStr << std::endl;
     }
 
-    // 6./7. One transport operation; its text is the result, unchanged.
+    // One transport operation, whose text is the result, unchanged.
     if (RequestTransportHook hook = requestTransportHook().load()) {
         return hook(PreparedRequest{endpoint.transport, url, dataStr, filePath});
     }
@@ -166,20 +166,7 @@ std::string runRequest(const Endpoint& endpoint, std::initializer_list<ArgTest> 
     return std::string();
 }
 
-// ------------------------------------------------------------------ texts
-
-const char* const kPlate = "参数异常!未知的车牌号!";
-const char* const kInTime = "参数异常!未知的入场时间!";
-const char* const kOutTime = "参数异常!未知的出场时间!";
-const char* const kOrderId = "参数异常!未知的订单号!";
-const char* const kOrderSerial = "参数异常!未知的订单号流水号，长度在8-32位!";
-const char* const kScanNumber = "参数异常!扫描编号不能为空!";
-const char* const kDuration = "参数异常!未知的停车时长!";
-const char* const kAmount = "参数异常!未知的金额!";
-const char* const kInChannel = "参数异常!未知的入场通道!";
-const char* const kOutChannel = "参数异常!未知的出场通道!";
-const char* const kStartTime = "参数异常!未知的补缴计费开始时间!";
-const char* const kEndTime = "参数异常!未知的补缴计费结束时间!";
+// ------------------------------------------------------------------ endpoints
 
 const Endpoint kEntry{endpoint::kEnter, Transport::Multipart, true, false};
 const Endpoint kLeave{endpoint::kOut, Transport::Multipart, true, false};
@@ -202,48 +189,48 @@ std::atomic<RequestTransportHook>& requestTransportHook() {
 
 std::string ZOLVOSDK::entry(std::string carNumber, std::string inTime, std::string orderId,
                             std::string filePath, int entryType, std::string scanNumber) {
-    return runRequest(
-        kEntry,
-        {atLeast(carNumber, 7, kPlate), atLeast(inTime, 14, kInTime), present(orderId, kOrderId),
-         present(scanNumber, kScanNumber).when(entryType == 2)},
-        {{"carNumber", carNumber},
-         {"entryType", decimal(entryType), entryType != 0},
-         // The entry lane sent is the charging-system code stored at init.
-         {"inChannel", &SdkConfig::sysCode},
-         {"inTime", inTime},
-         {"orderId", orderId},
-         {"parkCode", &SdkConfig::parkCode},
-         {"scanNumber", scanNumber, entryType == 2},
-         {"sysCode", &SdkConfig::sysCode}},
-        filePath);
+    return runRequest(kEntry,
+                      {atLeast(carNumber, 7, msg::kNoPlate), atLeast(inTime, 14, msg::kNoInTime),
+                       present(orderId, msg::kNoOrderId),
+                       present(scanNumber, msg::kNoScanNumber).when(entryType == 2)},
+                      {{"carNumber", carNumber},
+                       {"entryType", decimal(entryType), entryType != 0},
+                       // The entry lane sent is the charging-system code stored at init.
+                       {"inChannel", &SdkConfig::sysCode},
+                       {"inTime", inTime},
+                       {"orderId", orderId},
+                       {"parkCode", &SdkConfig::parkCode},
+                       {"scanNumber", scanNumber, entryType == 2},
+                       {"sysCode", &SdkConfig::sysCode}},
+                      filePath);
 }
 
 std::string ZOLVOSDK::leave(std::string carNumber, std::string outTime, std::string orderId,
                             long duration, int orderAmount, std::string filePath, int outType,
                             std::string scanNumber) {
     const int32_t duration32 = narrowLong(duration);
-    return runRequest(
-        kLeave,
-        {atLeast(carNumber, 7, kPlate), atLeast(outTime, 14, kOutTime), present(orderId, kOrderId),
-         notZero(duration32, kDuration), greaterThanZero(orderAmount, kAmount),
-         present(scanNumber, kScanNumber).when(outType == 2)},
-        {{"carNumber", carNumber},
-         {"duration", decimal(duration32)},
-         {"orderAmount", decimal(orderAmount)},
-         {"orderId", orderId},
-         {"outTime", outTime},
-         {"outType", decimal(outType), outType != 0},
-         {"parkCode", &SdkConfig::parkCode},
-         {"scanNumber", scanNumber, outType == 2},
-         {"sysCode", &SdkConfig::sysCode}},
-        filePath);
+    return runRequest(kLeave,
+                      {atLeast(carNumber, 7, msg::kNoPlate), atLeast(outTime, 14, msg::kNoOutTime),
+                       present(orderId, msg::kNoOrderId), notZero(duration32, msg::kNoDuration),
+                       greaterThanZero(orderAmount, msg::kNoAmount),
+                       present(scanNumber, msg::kNoScanNumber).when(outType == 2)},
+                      {{"carNumber", carNumber},
+                       {"duration", decimal(duration32)},
+                       {"orderAmount", decimal(orderAmount)},
+                       {"orderId", orderId},
+                       {"outTime", outTime},
+                       {"outType", decimal(outType), outType != 0},
+                       {"parkCode", &SdkConfig::parkCode},
+                       {"scanNumber", scanNumber, outType == 2},
+                       {"sysCode", &SdkConfig::sysCode}},
+                      filePath);
 }
 
 std::string ZOLVOSDK::finish(std::string orderId, std::string carNumber, std::string finishTime) {
     return runRequest(
         kFinish,
-        {atLeast(carNumber, 7, kPlate), atLeast(finishTime, 14, "参数异常!未知的订单结束时间!"),
-         present(orderId, kOrderId)},
+        {atLeast(carNumber, 7, msg::kNoPlate), atLeast(finishTime, 14, msg::kNoFinishTime),
+         present(orderId, msg::kNoOrderId)},
         {{"carNumber", carNumber},
          {"finishTime", finishTime},
          {"orderId", orderId},
@@ -256,18 +243,18 @@ std::string ZOLVOSDK::freeCar(std::string carNumber, std::string startTime, std:
     // "no remarks": a NUL in the text would cut it, and the pairs after it,
     // off the request that goes out.
     const bool noRemark = !isPresent(remarks);
-    return runRequest(kFreeCar,
-                      {atLeast(carNumber, 7, kPlate), atLeast(startTime, 14, kStartTime),
-                       atMost(remarks, 200, "参数异常!补缴备注字符不能超过200长度!"),
-                       atLeast(endTime, 14, kEndTime)},
-                      {{"carNumber", carNumber},
-                       {"channel", &SdkConfig::channelNumber},
-                       {"delFlag", delFlag ? "1" : "0"},
-                       {"endTime", endTime},
-                       {"parkCode", &SdkConfig::parkCode},
-                       {"remarks", noRemark ? std::string("no remarks") : remarks},
-                       {"startTime", startTime},
-                       {"sysCode", &SdkConfig::sysCode}});
+    return runRequest(
+        kFreeCar,
+        {atLeast(carNumber, 7, msg::kNoPlate), atLeast(startTime, 14, msg::kNoStartTime),
+         atMost(remarks, 200, msg::kRemarksTooLong), atLeast(endTime, 14, msg::kNoEndTime)},
+        {{"carNumber", carNumber},
+         {"channel", &SdkConfig::channelNumber},
+         {"delFlag", delFlag ? "1" : "0"},
+         {"endTime", endTime},
+         {"parkCode", &SdkConfig::parkCode},
+         {"remarks", noRemark ? std::string("no remarks") : remarks},
+         {"startTime", startTime},
+         {"sysCode", &SdkConfig::sysCode}});
 }
 
 // ------------------------------------------------------------------ orders
@@ -276,27 +263,27 @@ std::string ZOLVOSDK::pushOrder(std::string orderId, std::string carNumber, std:
                                 std::string inChannel, std::string outTime, std::string outChannel,
                                 long duration, int orderAmount) {
     const int32_t duration32 = narrowLong(duration);
-    return runRequest(
-        kPushOrder,
-        {present(orderId, kOrderSerial), atLeast(carNumber, 7, kPlate), present(inTime, kInTime),
-         present(inChannel, kInChannel), present(outTime, kOutTime),
-         present(outChannel, kOutChannel), greaterThanZero(duration32, kDuration),
-         greaterThanZero(orderAmount, kAmount)},
-        {{"carNumber", carNumber},
-         {"duration", decimal(duration32)},
-         {"inChannel", inChannel},
-         {"inTime", inTime},
-         {"orderAmount", decimal(orderAmount)},
-         {"orderId", orderId},
-         // The exit lane sent is the lane stored at init, not the argument.
-         {"outChannel", &SdkConfig::channelNumber},
-         {"outTime", outTime},
-         {"parkCode", &SdkConfig::parkCode},
-         {"sysCode", &SdkConfig::sysCode}});
+    return runRequest(kPushOrder,
+                      {present(orderId, msg::kNoOrderSerial), atLeast(carNumber, 7, msg::kNoPlate),
+                       present(inTime, msg::kNoInTime), present(inChannel, msg::kNoInChannel),
+                       present(outTime, msg::kNoOutTime), present(outChannel, msg::kNoOutChannel),
+                       greaterThanZero(duration32, msg::kNoDuration),
+                       greaterThanZero(orderAmount, msg::kNoAmount)},
+                      {{"carNumber", carNumber},
+                       {"duration", decimal(duration32)},
+                       {"inChannel", inChannel},
+                       {"inTime", inTime},
+                       {"orderAmount", decimal(orderAmount)},
+                       {"orderId", orderId},
+                       // The exit lane sent is the lane stored at init, not the argument.
+                       {"outChannel", &SdkConfig::channelNumber},
+                       {"outTime", outTime},
+                       {"parkCode", &SdkConfig::parkCode},
+                       {"sysCode", &SdkConfig::sysCode}});
 }
 
 std::string ZOLVOSDK::queryOrder(std::string orderId) {
-    return runRequest(kQueryOrder, {present(orderId, kOrderId)},
+    return runRequest(kQueryOrder, {present(orderId, msg::kNoOrderId)},
                       {{"orderId", orderId}, {"parkCode", &SdkConfig::parkCode}});
 }
 
@@ -307,10 +294,11 @@ std::string ZOLVOSDK::scanningOrder(std::string scanNumber, std::string orderId,
     const int32_t duration32 = narrowLong(duration);
     return runRequest(
         kScanningOrder,
-        {present(scanNumber, "参数异常!请传入扫码编号!"), present(orderId, kOrderSerial),
-         atLeast(carNumber, 7, kPlate), present(inTime, kInTime), present(inChannel, kInChannel),
-         present(outTime, kOutTime), present(outChannel, kOutChannel),
-         notZero(duration32, kDuration), greaterThanZero(orderAmount, kAmount)},
+        {present(scanNumber, msg::kNoScanCode), present(orderId, msg::kNoOrderSerial),
+         atLeast(carNumber, 7, msg::kNoPlate), present(inTime, msg::kNoInTime),
+         present(inChannel, msg::kNoInChannel), present(outTime, msg::kNoOutTime),
+         present(outChannel, msg::kNoOutChannel), notZero(duration32, msg::kNoDuration),
+         greaterThanZero(orderAmount, msg::kNoAmount)},
         {{"carNumber", carNumber},
          {"duration", decimal(duration32)},
          {"inChannel", inChannel},
@@ -329,9 +317,9 @@ std::string ZOLVOSDK::suppOrder(std::string carNumber, std::string startTime, st
     const int32_t duration32 = narrowLong(duration);
     return runRequest(
         kSuppOrder,
-        {atLeast(carNumber, 7, kPlate), atLeast(startTime, 14, kStartTime),
-         atLeast(endTime, 14, kEndTime), present(orderId, "参数异常!未知的补缴订单流水号!"),
-         notZero(duration32, kDuration), greaterThanZero(orderAmount, kAmount)},
+        {atLeast(carNumber, 7, msg::kNoPlate), atLeast(startTime, 14, msg::kNoStartTime),
+         atLeast(endTime, 14, msg::kNoEndTime), present(orderId, msg::kNoSuppOrderSerial),
+         notZero(duration32, msg::kNoDuration), greaterThanZero(orderAmount, msg::kNoAmount)},
         {{"carNumber", carNumber},
          {"channel", &SdkConfig::channelNumber},
          {"duration", decimal(duration32)},
@@ -346,8 +334,8 @@ std::string ZOLVOSDK::suppOrder(std::string carNumber, std::string startTime, st
 std::string ZOLVOSDK::uploadFile(std::string orderId, std::string filePath, std::string attType) {
     return runRequest(
         kUploadFile,
-        {present(orderId, kOrderSerial), present(filePath, "上传的附件为空!"),
-         present(attType, "附件类型为空!")},
+        {present(orderId, msg::kNoOrderSerial), present(filePath, msg::kNoAttachment),
+         present(attType, msg::kNoAttType)},
         {{"attType", attType}, {"orderId", orderId}, {"parkCode", &SdkConfig::parkCode}}, filePath);
 }
 
