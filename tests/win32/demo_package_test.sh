@@ -56,6 +56,8 @@ done
 [ -n "$display" ] || { echo "Xvfb did not start: $(cat "$work/xvfb.log")"; exit 1; }
 export DISPLAY=:$display
 timeout -k 5 170 env LC_ALL=zh_CN.GBK wineboot -i >/dev/null 2>&1 || { echo "wineboot failed in $WINEPREFIX"; exit 1; }
+# The fonts that the window asks for, as scripts/demo.sh --windows gives them.
+bash "$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine_fonts.sh" || exit 1
 
 # try_package <label> [file to remove]: 0 when the unzipped program shows its
 # form and ends with status 0 once its window is closed; says why not otherwise.
