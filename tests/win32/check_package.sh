@@ -37,7 +37,7 @@ required=(
   licenses/jsoncpp/LICENSE.txt
   licenses/paho.mqtt.c/epl-v20.txt licenses/paho.mqtt.c/edl-v10.txt
   licenses/gcc-runtime/RUNTIME-LIBRARY-EXCEPTION.txt licenses/gcc-runtime/GPL-3.0.txt
-  licenses/winpthreads/COPYING.txt
+  licenses/winpthreads/COPYING.txt licenses/mingw-w64-crt/COPYING.txt
 )
 for f in "${required[@]}"; do
   printf '%s\n' "${entries[@]}" | grep -qxF "$top/$f" || fail "missing $top/$f"
