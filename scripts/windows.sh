@@ -177,7 +177,7 @@ for entry in "${ZOLVO_WIN32_DEPS[@]}"; do
   # Paho's CMake links -lRpcRT4, which the MinGW library folder names
   # librpcrt4.a: named so, it is found there, where the other system import
   # libraries are (the linker orders a DLL's imports by these paths).
-  if [ "$name" = paho ]; then
+  if grep -qs ' RpcRT4)' "$out/src/$name/src/CMakeLists.txt"; then
     sed -i 's/ RpcRT4)/ rpcrt4)/' "$out/src/$name/src/CMakeLists.txt" ||
       fail "cannot adjust $name's system libraries (log: $logs/$name.log)"
   fi
