@@ -12,8 +12,8 @@ every object's .d file (the build compiles with -MD) names each source and
 header that went into it, as the preprocessor saw them; the resource compiler's
 rules name the files embedded as resources. A part named by a
 qt_attribution.json of the tarball counts when one of those files is its own:
-one that its "Files" name (or a file generated from one: the same name with
-another extension), or, without "Files", one under its "Path" or its folder.
+one that its "Files" name (or, for a data file, one made from it: the same name
+with another extension), or, without "Files", one under its "Path" or its folder.
 
 Writes into DEST:
   3rdparty/README.txt   one notice per part: name, version, licence,
@@ -120,6 +120,10 @@ def attributions(source):
             yield os.path.dirname(path), entry
 
 
+# Sources and headers: compiled as they are.
+CODE = {".c", ".cc", ".cpp", ".cxx", ".h", ".hpp", ".mm", ".S"}
+
+
 def evidence(folder, entry, inputs):
     """The compiled files that belong to the part, or none."""
     files = entry.get("Files")
@@ -128,8 +132,11 @@ def evidence(folder, entry, inputs):
         found = []
         for name in names:
             path = os.path.normpath(os.path.join(folder, name))
-            stem = os.path.splitext(path)[0]
-            found += sorted(p for p in inputs if p == path or os.path.splitext(p)[0] == stem)
+            stem, extension = os.path.splitext(path)
+            if extension in CODE:
+                found += [path] if path in inputs else []
+            else:  # data, which the build may convert before it embeds it
+                found += sorted(p for p in inputs if os.path.splitext(p)[0] == stem)
         return found
     root = os.path.normpath(os.path.join(folder, entry.get("Path", "")))
     return sorted(p for p in inputs if p == root or p.startswith(root + os.sep))
