@@ -117,6 +117,27 @@ sum_in() {
   awk -v f="$2" '$2 == f || $2 == "*" f { print $1; exit }' "$1"
 }
 
+# GNU ld orders a DLL's import descriptors by the paths of the import
+# libraries it took them from. The dependencies' and Qt's links find the
+# MinGW-w64 system's import libraries (and the compiler's own) through a
+# folder of links in the build folder, searched first: with all of them in one
+# folder, their order does not depend on where the build folder lies, as it
+# would if some came from the build folder and the rest from /usr.
+# link_system_libs <folder>: makes it, in the order the compiler searches.
+link_system_libs() {
+  local lib
+  rm -rf "$1"
+  mkdir -p "$1" || fail "cannot create $1"
+  for lib in "$(dirname "$(i686-w64-mingw32-g++-posix -print-libgcc-file-name)")"/lib*.a \
+    /usr/i686-w64-mingw32/lib/lib*.a; do
+    [ -e "$1/${lib##*/}" ] || ln -s "$lib" "$1/" || fail "cannot link $lib into $1"
+  done
+}
+# Paho's CMake links -lRpcRT4; the MinGW library folder names it librpcrt4.a.
+mingw_libs=$out/mingw-libs
+link_system_libs "$mingw_libs"
+ln -sf librpcrt4.a "$mingw_libs/libRpcRT4.a"
+
 # Every tarball is checked before anything is built.
 declare -A checksum
 for tarball in $(all_tarballs); do
@@ -159,10 +180,11 @@ for entry in "${ZOLVO_WIN32_DEPS[@]}"; do
   # link time stamp left out, so the DLLs are the same bytes wherever they are
   # built.
   # What a build writes of its own date (Paho's "Build level") is the date of
-  # the tarball's top folder, the release's date.
+  # the tarball's top folder, the release's date. Its system libraries come
+  # from mingw_libs.
   repro_c="-ffile-prefix-map=$out/="
   repro_ld="-Wl,--no-insert-timestamp"
-  key="${checksum[$tarball]} $options $repro_c $repro_ld $toolchain_sum source-date rpcrt4"
+  key="${checksum[$tarball]} $options $repro_c $repro_ld $toolchain_sum source-date system-libs"
   built "$stamp" "$key" "$prefix" "$files" && continue
   echo "== win32: building $name from $tarball"
   started=$(date +%s)
@@ -174,19 +196,12 @@ for entry in "${ZOLVO_WIN32_DEPS[@]}"; do
   source_date=$(tar -tvJf "$file" --full-time 2>/dev/null | awk 'NR == 1 { print $4 " " $5 }')
   source_epoch=$(TZ=UTC date -d "$source_date" +%s 2>/dev/null) ||
     fail "no date in $file (log: $logs/$name.log)"
-  # Paho's CMake links -lRpcRT4, which the MinGW library folder names
-  # librpcrt4.a: named so, it is found there, where the other system import
-  # libraries are (the linker orders a DLL's imports by these paths).
-  if grep -qs ' RpcRT4)' "$out/src/$name/src/CMakeLists.txt"; then
-    sed -i 's/ RpcRT4)/ rpcrt4)/' "$out/src/$name/src/CMakeLists.txt" ||
-      fail "cannot adjust $name's system libraries (log: $logs/$name.log)"
-  fi
   read -ra option_list <<<"$options"
   { SOURCE_DATE_EPOCH=$source_epoch cmake -S "$out/src/$name" -B "$out/deps/$name" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
       -DZOLVO_WIN32_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=Release \
       -DCMAKE_INSTALL_PREFIX="$prefix" \
       -DCMAKE_C_FLAGS="$repro_c" -DCMAKE_CXX_FLAGS="$repro_c" \
-      -DCMAKE_SHARED_LINKER_FLAGS="$repro_ld" \
+      -DCMAKE_SHARED_LINKER_FLAGS="-L$mingw_libs $repro_ld" -DCMAKE_EXE_LINKER_FLAGS="-L$mingw_libs" \
       "${option_list[@]}" &&
     cmake --build "$out/deps/$name" -j "$jobs" &&
     cmake --install "$out/deps/$name"; } >>"$logs/$name.log" 2>&1 ||
@@ -211,12 +226,8 @@ esac
 # from where Qt5Core.dll is, whatever this says. The prefix is absolute on the
 # build machine, so that configure derives the way from the DLL's folder to it
 # ("..") and does not take it as a relative path. Its build paths are mapped
-# away and its links carry no time stamp, as the dependencies'. GNU ld orders
-# a DLL's import descriptors by the paths of the import libraries: Qt's own lie
-# in its build folder, the MinGW-w64 system's in /usr, and which sort first
-# would depend on the build folder's path. Qt's links therefore find the
-# system's import libraries through a folder of links beside Qt's build
-# (qt-link-libs), so that every path differs only after the build folder.
+# away, its links carry no time stamp and find the system's import libraries
+# in a folder of links (qt-link-libs), as the dependencies' do.
 # Every object leaves the list of the files it was compiled from (-MD: a .d
 # file beside it), from which scripts/qt_notices.py finds the third-party
 # code that the shipped Qt holds.
@@ -231,14 +242,7 @@ if [ $library_only -eq 0 ] && ! built "$qt_stamp" "$qt_key" "$qt_prefix" "$ZOLVO
   rm -f "$qt_stamp"
   rm -rf "${out:?}/src/qtbase" "${out:?}/deps/qtbase" "$qt_prefix"
   mkdir -p "$out/src/qtbase" "$out/deps/qtbase"
-  # The folders in the order that the compiler searches them.
-  rm -rf "$qt_link_libs"
-  mkdir -p "$qt_link_libs"
-  for lib in "$(dirname "$(i686-w64-mingw32-g++ -print-libgcc-file-name)")"/lib*.a \
-    /usr/i686-w64-mingw32/lib/lib*.a; do
-    [ -e "$qt_link_libs/${lib##*/}" ] || ln -s "$lib" "$qt_link_libs/" ||
-      fail "cannot link $lib into $qt_link_libs"
-  done
+  link_system_libs "$qt_link_libs"
   tar -xJf "$sources/$ZOLVO_QT_TARBALL" -C "$out/src/qtbase" --strip-components=1 \
     >"$logs/qtbase-configure.log" 2>&1 ||
     fail "cannot unpack $sources/$ZOLVO_QT_TARBALL (log: $logs/qtbase-configure.log)"
