@@ -44,6 +44,17 @@ install(CODE "
   endforeach()
   set(bin \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
   file(INSTALL DESTINATION \"\${bin}\" TYPE SHARED_LIBRARY FILES \${zolvo_found})
+  # Their names, for the CMake package (ZOLVO_SDKConfig.cmake): a host's
+  # TARGET_RUNTIME_DLLS names them with ZOLVO_SDK.dll.
+  set(names)
+  foreach(dll IN LISTS zolvo_found)
+    get_filename_component(name \"\${dll}\" NAME)
+    list(APPEND names \"\${name}\")
+  endforeach()
+  list(SORT names)
+  string(REPLACE \";\" \" \" names \"\${names}\")
+  file(WRITE \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/cmake/ZOLVO_SDK/ZOLVO_SDKRuntimeDlls.cmake\"
+    \"# The DLLs of bin/ that ZOLVO_SDK.dll needs at run time.\\nset(ZOLVO_SDK_RUNTIME_DLLS \${names})\\n\")
   # Stripped, the library too. strip writes the time of day into the PE header
   # unless SOURCE_DATE_EPOCH says otherwise: 0 keeps the linker's empty stamp.
   file(GLOB dlls \"\${bin}/*.dll\")

@@ -26,8 +26,7 @@ DEMO_BIN="$BUILD/demo/ZOLVO_SDK_DEMO"
 WIN_BUILD="${ZOLVO_WIN32_BUILD_DIR:-$ZOLVO_ROOT/build-win32}"
 WIN_DEMO="$WIN_BUILD/dist/ZOLVO_SDK_DEMO/ZOLVO_SDK_DEMO.exe"
 
-# The window's captions are Chinese: the demo also needs a CJK font.
-ZOLVO_PACKAGES+=(fonts-wqy-microhei)
+# The window's captions are Chinese: the package list holds a CJK font.
 zolvo_ensure_packages || exit 1
 zolvo_no_proxy
 zolvo_build "$BUILD" || { echo "error: build failed" >&2; exit 1; }
@@ -41,8 +40,10 @@ if [ $WINDOWS -eq 1 ]; then
     exit 1
   }
   DEMO_BIN=$WIN_DEMO
-  # A wine prefix of the demo's own; its wineserver ends with this script.
+  # A wine prefix of the demo's own, with the fonts of a Chinese Windows; its
+  # wineserver ends with this script.
   export WINEPREFIX="$WIN_BUILD/wineprefix-demo" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  bash "$ZOLVO_ROOT/scripts/wine_fonts.sh" || exit 1
 fi
 
 for port in $PLATFORM_PORT $BROKER_PORT; do

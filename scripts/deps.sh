@@ -13,8 +13,11 @@ ZOLVO_PACKAGES=(
   shellcheck clang-format
   # The 32-bit Windows build (scripts/windows.sh) and its suite under wine.
   g++-mingw-w64-i686-posix wine wine32:i386 zip xz-utils
-  # The Windows demo package under wine: a private X server, driven and photographed.
-  xdotool imagemagick unzip
+  # The Windows demo package under wine: a private X server, driven and photographed,
+  # and the CJK font that its window's Chinese texts need (also the Linux demo's).
+  xdotool imagemagick unzip fonts-wqy-microhei
+  # The notices of the parts compiled into the Windows demo's Qt (scripts/qt_notices.py).
+  python3
 )
 
 zolvo_missing_packages() {

@@ -3,7 +3,8 @@
 #   scripts/licenses.sh DEST COMPONENT...
 # Components: zolvo_sdk (the library's own notice, LICENSE of this repository),
 # curl, jsoncpp, paho (Paho MQTT C), gcc (the GCC runtime: GPL-3.0 with the
-# GCC Runtime Library Exception), winpthreads, qt (qtbase, for the demo).
+# GCC Runtime Library Exception), winpthreads, mingw-crt (the MinGW-w64 runtime
+# code that every MinGW-w64 program and DLL holds), qt (qtbase, for the demo).
 # The texts of curl, jsoncpp, Paho and Qt are read from their tarballs in
 # $ZOLVO_WIN32_SOURCES; those of the MinGW-w64 runtime from the Debian packages
 # of the cross compiler (/usr/share/doc/...). Each component gets a folder in
@@ -31,6 +32,11 @@ from_tarball() {
   if ! tar -xJOf "$file" "$top/$2" >"$3" 2>/dev/null || [ ! -s "$3" ]; then
     fail "no $2 in $file"
   fi
+}
+
+# sum_in <sha256sum list> <tarball>: the checksum that the list gives the tarball.
+sum_in() {
+  awk -v f="$2" '$2 == f || $2 == "*" f { print $1; exit }' "$1"
 }
 
 # Paragraphs of a Debian copyright file (DEP-5) that name files under $2, and
@@ -89,6 +95,19 @@ for component in "$@"; do
       } >"$dest/winpthreads/COPYING.txt" || exit 1
       grep -q "Permission is hereby granted" "$dest/winpthreads/COPYING.txt" ||
         fail "no winpthreads licence in /usr/share/doc/mingw-w64-common/copyright" ;;
+    mingw-crt)
+      mkdir -p "$dest/mingw-w64-crt"
+      { echo "Every program and DLL of this package built with MinGW-w64 holds code of the"
+        echo "MinGW-w64 runtime (mingw-w64-crt), linked in statically: its start-up code"
+        echo "(crt2.o, dllcrt2.o) and helper functions (libmingw32.a, libmingwex.a)."
+        echo "Their copyright and licences (from Debian's mingw-w64 package):"
+        echo
+        debian_stanzas /usr/share/doc/mingw-w64-common/copyright '([*]$|mingw-w64-crt/)'
+      } >"$dest/mingw-w64-crt/COPYING.txt" || exit 1
+      for licence in ZPL-2.1 Lucent; do
+        grep -q "^License: $licence" "$dest/mingw-w64-crt/COPYING.txt" ||
+          fail "no $licence licence of the MinGW-w64 runtime in /usr/share/doc/mingw-w64-common/copyright"
+      done ;;
     qt)
       mkdir -p "$dest/qt"
       qt=qtbase-opensource-src_5.15.8+dfsg.orig.tar.xz
@@ -100,7 +119,9 @@ for component in "$@"; do
           fail "no $f in $sources/$qt"
         fi
       done
-      cat >"$dest/qt/SOURCE.txt" <<'EOF'
+      sum=$(sum_in "$ZOLVO_ROOT/scripts/win32-sources.sha256" "$qt")
+      [ -n "$sum" ] || fail "no pinned checksum for $qt"
+      cat >"$dest/qt/SOURCE.txt" <<EOF
 The Qt libraries and plugins of this package (Qt5Core.dll, Qt5Gui.dll,
 Qt5Widgets.dll, platforms/, styles/, imageformats/) are Qt 5.15.8 (qtbase),
 used under the GNU Lesser General Public License version 3
@@ -108,18 +129,24 @@ used under the GNU Lesser General Public License version 3
 LICENSE.GPL3.txt). They are unmodified and linked dynamically: they may be
 replaced by other builds of the same Qt version.
 
-Their source is the qtbase tarball of Qt 5.15.8 as Debian 12 distributes it:
-  qtbase-opensource-src_5.15.8+dfsg.orig.tar.xz
-  (Debian source package qtbase-opensource-src, 5.15.8+dfsg-11+deb12u3)
-  SHA-256 d1c61b777850c2953862a8d52c7afb56350a99b23af763beb44c51c6fe8c0e38
-obtainable from any Debian mirror (pool/main/q/qtbase-opensource-src/) or with
-"apt-get source qtbase-opensource-src" on Debian 12, or on request from the
-makers of this package. It was configured with:
-  configure -xplatform win32-g++ -device-option CROSS_COMPILE=i686-w64-mingw32-
-    -release -shared -no-opengl -no-dbus -qt-zlib -qt-pcre -qt-libpng
-    -qt-libjpeg -qt-freetype -qt-harfbuzz -no-icu -no-feature-sql
-    -no-feature-concurrent -no-feature-tabletevent
-The licences of the third-party parts built into Qt are in 3rdparty/.
+Their complete corresponding source is this file, unchanged:
+  $qt
+  SHA-256 $sum
+the qtbase tarball of Qt 5.15.8 as Debian 12 distributes it (Debian source
+package qtbase-opensource-src, 5.15.8+dfsg-11+deb12u3), configured with the
+options in CONFIGURE.txt and built with Debian 12's MinGW-w64 compiler
+(g++-mingw-w64-i686-posix, GCC 12).
+
+It is to be had from any Debian mirror (pool/main/q/qtbase-opensource-src/),
+or with "apt-get source qtbase-opensource-src" on Debian 12. Besides, the
+makers of this package offer in writing, for at least three years from the day
+you received it and for as long as they offer this package or support for it,
+to give anyone who asks them a copy of that exact file (the SHA-256 above
+identifies it) and of CONFIGURE.txt, on a medium customarily used for software
+interchange, for no more than the cost of making and sending the copy.
+
+The third-party parts compiled into these Qt binaries, with their licences,
+are listed in 3rdparty/README.txt.
 EOF
       ;;
     *) fail "unknown component: $component" ;;

@@ -21,6 +21,8 @@
 #   scripts/windows.sh --check-sources   only tells whether $ZOLVO_WIN32_SOURCES
 #                                        names a folder holding the four tarballs
 #                                        (status 0), or says why not (status 3)
+#   scripts/windows.sh --library-only    the library's package alone: no Qt, no
+#                                        demo, no test programs
 # Environment: ZOLVO_WIN32_BUILD_DIR (default build-win32/), ZOLVO_JOBS,
 # ZOLVO_WERROR (ON: the library's warnings are errors; scripts/test.sh sets it).
 # Any failure stops it with one line naming what failed, and a non-zero status.
@@ -82,7 +84,12 @@ if [ "${1:-}" = "--check-sources" ]; then
   echo "$reason"
   exit 3
 fi
-[ $# -eq 0 ] || fail "unknown argument: $1 (usage: scripts/windows.sh [--check-sources])"
+library_only=0
+if [ "${1:-}" = "--library-only" ]; then
+  library_only=1
+  shift
+fi
+[ $# -eq 0 ] || fail "unknown argument: $1 (usage: scripts/windows.sh [--check-sources | --library-only])"
 
 reason=$(sources_missing)
 [ -z "$reason" ] || fail "$reason"
@@ -110,10 +117,26 @@ sum_in() {
   awk -v f="$2" '$2 == f || $2 == "*" f { print $1; exit }' "$1"
 }
 
+# GNU ld orders a DLL's import descriptors by the paths of the import
+# libraries it took them from. The dependencies' and Qt's links find the
+# MinGW-w64 system's import libraries (and the compiler's own) through a
+# folder of links in the build folder, searched first: with all of them in one
+# folder, their order does not depend on where the build folder lies, as it
+# would if some came from the build folder and the rest from /usr.
+# link_system_libs <folder>: makes it, in the order the compiler searches.
+link_system_libs() {
+  local lib
+  rm -rf "$1"
+  mkdir -p "$1" || fail "cannot create $1"
+  for lib in "$(dirname "$(i686-w64-mingw32-g++-posix -print-libgcc-file-name)")"/lib*.a \
+    /usr/i686-w64-mingw32/lib/lib*.a; do
+    [ -e "$1/${lib##*/}" ] || ln -s "$lib" "$1/" || fail "cannot link $lib into $1"
+  done
+}
 # Paho's CMake links -lRpcRT4; the MinGW library folder names it librpcrt4.a.
 mingw_libs=$out/mingw-libs
-mkdir -p "$mingw_libs"
-ln -sf /usr/i686-w64-mingw32/lib/librpcrt4.a "$mingw_libs/libRpcRT4.a"
+link_system_libs "$mingw_libs"
+ln -sf librpcrt4.a "$mingw_libs/libRpcRT4.a"
 
 # Every tarball is checked before anything is built.
 declare -A checksum
@@ -156,9 +179,12 @@ for entry in "${ZOLVO_WIN32_DEPS[@]}"; do
   # an installed file is gone. The build folder's path is mapped away and the
   # link time stamp left out, so the DLLs are the same bytes wherever they are
   # built.
+  # What a build writes of its own date (Paho's "Build level") is the date of
+  # the tarball's top folder, the release's date. Its system libraries come
+  # from mingw_libs.
   repro_c="-ffile-prefix-map=$out/="
   repro_ld="-Wl,--no-insert-timestamp"
-  key="${checksum[$tarball]} $options $repro_c $repro_ld $toolchain_sum"
+  key="${checksum[$tarball]} $options $repro_c $repro_ld $toolchain_sum source-date system-libs"
   built "$stamp" "$key" "$prefix" "$files" && continue
   echo "== win32: building $name from $tarball"
   started=$(date +%s)
@@ -167,8 +193,11 @@ for entry in "${ZOLVO_WIN32_DEPS[@]}"; do
   mkdir -p "$out/src/$name"
   tar -xJf "$file" -C "$out/src/$name" --strip-components=1 >"$logs/$name.log" 2>&1 ||
     fail "cannot unpack $file (log: $logs/$name.log)"
+  source_date=$(tar -tvJf "$file" --full-time 2>/dev/null | awk 'NR == 1 { print $4 " " $5 }')
+  source_epoch=$(TZ=UTC date -d "$source_date" +%s 2>/dev/null) ||
+    fail "no date in $file (log: $logs/$name.log)"
   read -ra option_list <<<"$options"
-  { cmake -S "$out/src/$name" -B "$out/deps/$name" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+  { SOURCE_DATE_EPOCH=$source_epoch cmake -S "$out/src/$name" -B "$out/deps/$name" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
       -DZOLVO_WIN32_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=Release \
       -DCMAKE_INSTALL_PREFIX="$prefix" \
       -DCMAKE_C_FLAGS="$repro_c" -DCMAKE_CXX_FLAGS="$repro_c" \
@@ -192,19 +221,35 @@ case $qt_compiler in
   *"Thread model: posix"*) ;;
   *) fail "i686-w64-mingw32-g++ is not the posix variant (update-alternatives --config i686-w64-mingw32-g++)" ;;
 esac
-qt_key="${checksum[$ZOLVO_QT_TARBALL]} $ZOLVO_QT_OPTIONS -prefix $qt_prefix $qt_compiler"
-if ! built "$qt_stamp" "$qt_key" "$qt_prefix" "$ZOLVO_QT_FILES"; then
+# Qt is installed into qt_prefix but configured for a fixed prefix, the one
+# its DLLs hold: a shared Qt for Windows is relocatable and finds its prefix
+# from where Qt5Core.dll is, whatever this says. The prefix is absolute on the
+# build machine, so that configure derives the way from the DLL's folder to it
+# ("..") and does not take it as a relative path. Its build paths are mapped
+# away, its links carry no time stamp and find the system's import libraries
+# in a folder of links (qt-link-libs), as the dependencies' do.
+# Every object leaves the list of the files it was compiled from (-MD: a .d
+# file beside it), from which scripts/qt_notices.py finds the third-party
+# code that the shipped Qt holds.
+qt_fixed_prefix=/opt/Qt-5.15.8
+qt_link_libs=$out/qt-link-libs
+qt_repro=("QMAKE_CFLAGS+=-ffile-prefix-map=$out/= -MD" "QMAKE_CXXFLAGS+=-ffile-prefix-map=$out/= -MD"
+  "QMAKE_LFLAGS+=-Wl,--no-insert-timestamp -L$qt_link_libs")
+qt_key="${checksum[$ZOLVO_QT_TARBALL]} $ZOLVO_QT_OPTIONS -prefix $qt_fixed_prefix -extprefix $qt_prefix ${qt_repro[*]} $qt_compiler"
+if [ $library_only -eq 0 ] && ! built "$qt_stamp" "$qt_key" "$qt_prefix" "$ZOLVO_QT_FILES"; then
   echo "== win32: building Qt from $ZOLVO_QT_TARBALL (about 11 minutes on 8 cores)"
   started=$(date +%s)
   rm -f "$qt_stamp"
   rm -rf "${out:?}/src/qtbase" "${out:?}/deps/qtbase" "$qt_prefix"
   mkdir -p "$out/src/qtbase" "$out/deps/qtbase"
+  link_system_libs "$qt_link_libs"
   tar -xJf "$sources/$ZOLVO_QT_TARBALL" -C "$out/src/qtbase" --strip-components=1 \
     >"$logs/qtbase-configure.log" 2>&1 ||
     fail "cannot unpack $sources/$ZOLVO_QT_TARBALL (log: $logs/qtbase-configure.log)"
   read -ra qt_option_list <<<"$ZOLVO_QT_OPTIONS"
   (cd "$out/deps/qtbase" && "$out/src/qtbase/configure" -xplatform win32-g++ \
-    -device-option CROSS_COMPILE=i686-w64-mingw32- -prefix "$qt_prefix" "${qt_option_list[@]}") \
+    -device-option CROSS_COMPILE=i686-w64-mingw32- -prefix "$qt_fixed_prefix" -extprefix "$qt_prefix" \
+    "${qt_option_list[@]}" "${qt_repro[@]}") \
     >>"$logs/qtbase-configure.log" 2>&1 </dev/null ||
     fail "Qt configure failed (log: $logs/qtbase-configure.log)"
   { make -C "$out/deps/qtbase" -j "$jobs" && make -C "$out/deps/qtbase" install; } \
@@ -220,15 +265,20 @@ fi
 # The licence texts of everything the package bundles, installed as licenses/.
 licenses=$out/licenses/sdk
 rm -rf "$licenses"
-bash "$ZOLVO_ROOT/scripts/licenses.sh" "$licenses" zolvo_sdk curl jsoncpp paho gcc winpthreads \
+bash "$ZOLVO_ROOT/scripts/licenses.sh" "$licenses" zolvo_sdk curl jsoncpp paho gcc winpthreads mingw-crt \
   2>"$logs/licenses.log" || fail "licence texts: $(tail -n 1 "$logs/licenses.log")"
 
 sdk=$out/sdk
-echo "== win32: building the library, the demo and the Windows test programs in $sdk"
+if [ $library_only -eq 1 ]; then
+  echo "== win32: building the library in $sdk"
+  sdk_options=(-DZOLVO_WIN32_PREFIX="$prefix" -DZOLVO_BUILD_DEMO=OFF -DZOLVO_BUILD_WIN32_TESTS=OFF)
+else
+  echo "== win32: building the library, the demo and the Windows test programs in $sdk"
+  sdk_options=(-DZOLVO_WIN32_PREFIX="$prefix;$qt_prefix" -DZOLVO_BUILD_DEMO=ON -DZOLVO_BUILD_WIN32_TESTS=ON)
+fi
 { cmake -S "$ZOLVO_ROOT" -B "$sdk" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-    -DZOLVO_WIN32_PREFIX="$prefix;$qt_prefix" -DCMAKE_BUILD_TYPE=Release \
-    -DZOLVO_BUILD_DEMO=ON -DZOLVO_BUILD_TESTS=OFF -DZOLVO_BUILD_BENCH=OFF \
-    -DZOLVO_BUILD_WIN32_TESTS=ON -DZOLVO_WERROR="${ZOLVO_WERROR:-OFF}" \
+    "${sdk_options[@]}" -DCMAKE_BUILD_TYPE=Release \
+    -DZOLVO_BUILD_TESTS=OFF -DZOLVO_BUILD_BENCH=OFF -DZOLVO_WERROR="${ZOLVO_WERROR:-OFF}" \
     -DZOLVO_WIN32_LICENSES="$licenses" &&
   cmake --build "$sdk" -j "$jobs"; } >"$logs/sdk.log" 2>&1 ||
   fail "library build failed (log: $logs/sdk.log)"
@@ -260,4 +310,4 @@ bash "$ZOLVO_ROOT/tests/win32/check_exports.sh" "$dist/$top/bin/ZOLVO_SDK.dll" >
 echo "== win32: package $dist/$top.zip ($(cd "$dist/$top/bin" && printf '%s ' *))"
 
 # The demo program's package, beside the library's.
-bash "$ZOLVO_ROOT/scripts/windows_demo.sh" "$out" || exit 1
+[ $library_only -eq 1 ] || bash "$ZOLVO_ROOT/scripts/windows_demo.sh" "$out" || exit 1

@@ -7,8 +7,14 @@
 # The folder holds the exe, every DLL that it and its Qt plugins import
 # (followed through the import tables), platforms/qwindows.dll, styles/,
 # imageformats/, README.txt and licenses/ (the notices of everything bundled).
+# The library and its dependencies are the library package's own files
+# (dist/ZOLVO_SDK-<version>-win32/bin/), the same bytes in both zips. The zip is
+# the same bytes whenever it is made from the same commit: its entries are
+# sorted, carry no extra fields and have the time of the last commit
+# (SOURCE_DATE_EPOCH, which windows.sh sets).
 # Any failure stops it with one line naming what failed, and a non-zero status.
 set -u -o pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 fail() {
   echo "windows_demo.sh: $*" >&2
@@ -26,6 +32,8 @@ exe=$sdk/demo/ZOLVO_SDK_DEMO.exe
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$sdk/CMakeCache.txt")
 [ -n "$version" ] || fail "no project version in $sdk/CMakeCache.txt"
 
+sdk_bin=$dist/ZOLVO_SDK-$version-win32/bin
+[ -f "$sdk_bin/ZOLVO_SDK.dll" ] || fail "no library package in $dist (scripts/windows.sh makes it first)"
 pkg=$dist/ZOLVO_SDK_DEMO
 zip_name=ZOLVO_SDK_DEMO-$version-win32
 rm -rf "${pkg:?}" "${dist:?}/$zip_name" "$dist/$zip_name.zip"
@@ -44,7 +52,7 @@ done
 # dependencies, the library and the cross compiler's runtime; what is found
 # nowhere is Windows' own.
 gcc_runtime=$(dirname "$(i686-w64-mingw32-g++-posix -print-libgcc-file-name)")
-dll_dirs=("$sdk/zolvo_sdk" "$qt/bin" "$prefix/bin" "$prefix/lib" "$gcc_runtime" /usr/i686-w64-mingw32/lib)
+dll_dirs=("$sdk_bin" "$qt/bin" "$prefix/bin" "$prefix/lib" "$gcc_runtime" /usr/i686-w64-mingw32/lib)
 imports() { i686-w64-mingw32-objdump -p "$1" | sed -n 's/^\s*DLL Name: //p'; }
 find_dll() {
   local d f
@@ -71,21 +79,29 @@ for needed in ZOLVO_SDK.dll Qt5Core.dll Qt5Gui.dll Qt5Widgets.dll libcurl.dll li
   libpaho-mqtt3c.dll libstdc++-6.dll libgcc_s_dw2-1.dll libwinpthread-1.dll; do
   [ -f "$pkg/$needed" ] || fail "demo package incomplete: $needed missing"
 done
-find "$pkg" \( -iname '*.dll' -o -iname '*.exe' \) -exec i686-w64-mingw32-strip --strip-unneeded {} + ||
-  fail "cannot strip the demo's programs"
+# Stripped as the library's package strips (which the DLLs taken from it
+# already are): SOURCE_DATE_EPOCH=0 keeps strip from writing the time of day
+# into the PE header.
+while read -r file; do
+  [ -f "$sdk_bin/${file##*/}" ] && continue
+  SOURCE_DATE_EPOCH=0 i686-w64-mingw32-strip --strip-unneeded "$file" || fail "cannot strip $file"
+done < <(find "$pkg" \( -iname '*.dll' -o -iname '*.exe' \))
 
 # Licence notices of everything bundled: the library's package's, Qt's, and
-# those of the third-party parts built into Qt.
+# those of the third-party parts compiled into the Qt binaries of the package,
+# found from Qt's build (scripts/qt_notices.py).
 licenses=$pkg/licenses
-bash "$(dirname "${BASH_SOURCE[0]}")/licenses.sh" "$licenses" zolvo_sdk curl jsoncpp paho gcc \
-  winpthreads qt || fail "licence texts missing"
-qt_src=$out/src/qtbase
-for part in zlib libpng libjpeg freetype harfbuzz-ng pcre2 md4c double-conversion easing \
-  tinycbor sha3 rfc6234 pixman; do
-  mkdir -p "$licenses/qt/3rdparty/$part"
-  find "$qt_src/src/3rdparty/$part" -maxdepth 1 -type f \
-    \( -iname '*licen[cs]e*' -o -iname 'COPYING*' \) -exec cp {} "$licenses/qt/3rdparty/$part/" \;
-done
+bash "$here/licenses.sh" "$licenses" zolvo_sdk curl jsoncpp paho gcc winpthreads mingw-crt qt ||
+  fail "licence texts missing"
+qt_binaries=()
+while read -r file; do
+  name=${file##*/}
+  if [ -e "$qt/bin/$name" ] || [ -n "$(find "$qt/plugins" -name "$name" -print -quit)" ]; then
+    qt_binaries+=("$name")
+  fi
+done < <(find "$pkg" -iname '*.dll' | LC_ALL=C sort)
+python3 "$here/qt_notices.py" "$out/deps/qtbase" "$out/src/qtbase" "$licenses/qt" "${qt_binaries[@]}" \
+  >"$out/logs/qt-notices.log" 2>&1 || fail "Qt's third-party notices: $(tail -n 1 "$out/logs/qt-notices.log")"
 
 cat >"$pkg/README.txt" <<EOF
 ZOLVO_SDK_DEMO $version for 32-bit Windows
@@ -124,6 +140,13 @@ The licences of the bundled parts, and where Qt's source is to be had, are in
 licenses/.
 EOF
 
-(cd "$dist" && cp -r ZOLVO_SDK_DEMO "$zip_name" && zip -qr "$zip_name.zip" "$zip_name" &&
+# Notepad before Windows 10 shows a text with Unix line ends as one line.
+sed -i 's/$/\r/' "$pkg/README.txt" || fail "cannot give README.txt Windows line ends"
+
+epoch=${SOURCE_DATE_EPOCH:-$(git -C "$here" log -1 --format=%ct 2>/dev/null)}
+[ -n "$epoch" ] || fail "no time for the zip's entries: set SOURCE_DATE_EPOCH"
+(cd "$dist" && cp -r ZOLVO_SDK_DEMO "$zip_name" && chmod -R u=rwX,go=rX "$zip_name" &&
+  find "$zip_name" -exec touch -h -d "@$epoch" {} + &&
+  find "$zip_name" | LC_ALL=C sort | TZ=UTC zip -q -X -@ "$zip_name.zip" &&
   rm -rf "$zip_name") || fail "cannot make $dist/$zip_name.zip"
 echo "== win32: demo package in $pkg and $dist/$zip_name.zip ($(find "$pkg" -type f | wc -l) files)"

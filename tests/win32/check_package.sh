@@ -37,7 +37,7 @@ required=(
   licenses/jsoncpp/LICENSE.txt
   licenses/paho.mqtt.c/epl-v20.txt licenses/paho.mqtt.c/edl-v10.txt
   licenses/gcc-runtime/RUNTIME-LIBRARY-EXCEPTION.txt licenses/gcc-runtime/GPL-3.0.txt
-  licenses/winpthreads/COPYING.txt
+  licenses/winpthreads/COPYING.txt licenses/mingw-w64-crt/COPYING.txt
 )
 # A lookup table, not a pipe into grep -q: under pipefail the writer of such a
 # pipe may die of SIGPIPE once grep has its match, and the entry looks missing.

@@ -1,78 +1,83 @@
 #!/usr/bin/env bash
-# check_reproducible.sh <checkout> <library build folder> <unpacked package>:
-# 1. no DLL of the package carries a build path: strings finds neither the
-#    checkout's path nor "build-win32/" in them;
-# 2. the library built again from the same sources, from a copy of the
-#    checkout in another folder, from the checkout into another build folder,
-#    and against a copy of the dependencies in another folder, gives
-#    ZOLVO_SDK.dll and libZOLVO_SDK.dll.a byte for byte as the library build
-#    folder has them, and stripped as the package does, the package's
-#    ZOLVO_SDK.dll;
-# 3. the DLL's first import descriptors are the dependencies', whatever the
+# check_reproducible.sh <checkout> <library build folder> <dist folder>:
+# 1. no program, DLL or import library of the two zips in the dist folder (the
+#    library's ZOLVO_SDK-<version>-win32.zip and the demo's, when it is there)
+#    holds a build path: strings finds neither the checkout's path, nor the
+#    build folders', nor "build-win32/" in them;
+# 2. the demo zip's ZOLVO_SDK.dll and the library's dependencies in it are
+#    the library zip's files, byte for byte;
+# 3. the library's zip made again from the same sources, from a copy of the
+#    checkout in another folder with scripts/windows.sh --library-only (the
+#    dependencies built there too), is the same zip byte for byte;
+# 4. the DLL's first import descriptors are the dependencies', whatever the
 #    folders: the linker orders them by the path of their import libraries,
 #    which the build gives relative to itself.
 set -u -o pipefail
-root=${1:?usage: check_reproducible.sh CHECKOUT BUILD_FOLDER PACKAGE}
-build=${2:?usage: check_reproducible.sh CHECKOUT BUILD_FOLDER PACKAGE}
-package=${3:?usage: check_reproducible.sh CHECKOUT BUILD_FOLDER PACKAGE}
+usage="usage: check_reproducible.sh CHECKOUT BUILD_FOLDER DIST_FOLDER"
+root=${1:?$usage}
+build=${2:?$usage}
+dist=${3:?$usage}
 status=0
 fail() {
   echo "FAIL $*"
   status=1
 }
-
-for dll in "$package"/bin/*.dll; do
-  hits=$( { strings -a "$dll"; strings -a -el "$dll"; } | grep -c -e "$root" -e "build-win32/")
-  [ "$hits" -eq 0 ] || fail "$(basename "$dll") holds $hits build paths: $( { strings -a "$dll"; strings -a -el "$dll"; } | grep -e "$root" -e "build-win32/" | head -n 3 | tr '\n' ' ')"
-done
-
-cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
-toolchain=$(cache_value CMAKE_TOOLCHAIN_FILE)
-prefix=$(cache_value ZOLVO_WIN32_PREFIX)
-strip_tool=$(cache_value CMAKE_STRIP)
-if [ -z "$toolchain" ] || [ -z "$prefix" ]; then
-  echo "FAIL no toolchain or prefix in $build/CMakeCache.txt"
-  exit 1
-fi
-
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+sdk_zip=$dist/ZOLVO_SDK-$version-win32.zip
+demo_zip=$dist/ZOLVO_SDK_DEMO-$version-win32.zip
+[ -f "$sdk_zip" ] || { echo "FAIL no $sdk_zip"; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-# The copy holds what the library's build reads, under another path.
-mkdir -p "$work/elsewhere/checkout"
-(cd "$root" && cp -r CMakeLists.txt cmake zolvo_sdk packaging "$work/elsewhere/checkout/") ||
-  { echo "FAIL cannot copy the sources"; exit 1; }
 
-# The dependencies' prefix (the first of the build's prefixes), copied elsewhere.
-deps_prefix=${prefix%%;*}
-cp -r "$deps_prefix" "$work/moved-prefix" || { echo "FAIL cannot copy $deps_prefix"; exit 1; }
-
-# rebuild <source folder> <build folder> <dependency prefix>: the library
-# alone, as windows.sh configures it.
-rebuild() {
-  { cmake -S "$1" -B "$2" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DZOLVO_WIN32_PREFIX="$3" \
-      -DCMAKE_BUILD_TYPE=Release -DZOLVO_BUILD_DEMO=OFF -DZOLVO_BUILD_TESTS=OFF \
-      -DZOLVO_BUILD_BENCH=OFF -DZOLVO_BUILD_WIN32_TESTS=OFF &&
-    cmake --build "$2" -j "${ZOLVO_JOBS:-4}" --target ZOLVO_SDK; } >"$2.log" 2>&1
-}
-
-for run in "other-checkout:$work/elsewhere/checkout:$work/elsewhere/build:$prefix" \
-  "other-build-folder:$root:$work/build-again:$prefix" \
-  "other-dependency-folder:$root:$work/build-moved:$work/moved-prefix"; do
-  IFS=: read -r name src out deps <<<"$run"
-  rebuild "$src" "$out" "$deps" || { fail "$name: the build failed: $(tail -n 3 "$out.log")"; continue; }
-  for f in ZOLVO_SDK.dll libZOLVO_SDK.dll.a; do
-    a=$(sha256sum <"$build/zolvo_sdk/$f" | cut -d' ' -f1)
-    b=$(sha256sum <"$out/zolvo_sdk/$f" | cut -d' ' -f1)
-    if [ "$a" = "$b" ]; then echo "ok   $name: $f $b"; else fail "$name: $f differs ($a, again $b)"; fi
-  done
-  cp "$out/zolvo_sdk/ZOLVO_SDK.dll" "$work/stripped.dll"
-  SOURCE_DATE_EPOCH=0 "$strip_tool" --strip-unneeded "$work/stripped.dll" || fail "cannot strip"
-  if cmp -s "$work/stripped.dll" "$package/bin/ZOLVO_SDK.dll"; then
-    echo "ok   $name: stripped, the package's ZOLVO_SDK.dll"
-  else
-    fail "$name: stripped, it differs from the package's ZOLVO_SDK.dll"
-  fi
+# 1. Build paths, in every binary of the zips as a user unpacks them.
+win32_build=$(cd "$build/.." && pwd)
+paths=(-e "$root" -e "$build" -e "$win32_build" -e "build-win32/")
+for zip in "$sdk_zip" "$demo_zip"; do
+  [ -f "$zip" ] || continue
+  name=$(basename "$zip" .zip)
+  mkdir -p "$work/unpacked/$name"
+  unzip -q "$zip" -d "$work/unpacked/$name" || { fail "cannot unpack $zip"; continue; }
+  binaries=0
+  while read -r file; do
+    binaries=$((binaries + 1))
+    hits=$( { strings -a "$file"; strings -a -el "$file"; } | grep -F "${paths[@]}")
+    [ -z "$hits" ] ||
+      fail "$name: ${file#"$work/unpacked/$name/"} holds $(echo "$hits" | wc -l) build paths: $(echo "$hits" | head -n 3 | tr '\n' ' ')"
+  done < <(find "$work/unpacked/$name" -type f \( -iname '*.dll' -o -iname '*.exe' -o -iname '*.a' \))
+  echo "ok   $name: $binaries programs, DLLs and import libraries searched for build paths"
 done
+
+# 2. One library in both zips.
+if [ -f "$demo_zip" ]; then
+  sdk_bin=$work/unpacked/ZOLVO_SDK-$version-win32/ZOLVO_SDK-$version-win32/bin
+  demo_top=$work/unpacked/ZOLVO_SDK_DEMO-$version-win32/ZOLVO_SDK_DEMO-$version-win32
+  for dll in ZOLVO_SDK.dll libcurl.dll libjsoncpp.dll libpaho-mqtt3c.dll; do
+    if cmp -s "$sdk_bin/$dll" "$demo_top/$dll"; then
+      echo "ok   $dll: the same bytes in both zips"
+    else
+      fail "$dll differs between the library's zip and the demo's"
+    fi
+  done
+fi
+
+# 3. The library's zip again, from a copy of what its build reads, elsewhere.
+copy=$work/elsewhere/checkout
+mkdir -p "$copy/tests/win32"
+(cd "$root" && cp -r CMakeLists.txt LICENSE cmake zolvo_sdk packaging scripts "$copy/" &&
+  cp tests/win32/check_exports.sh "$copy/tests/win32/") || { echo "FAIL cannot copy the sources"; exit 1; }
+epoch=$(git -C "$root" log -1 --format=%ct) || { echo "FAIL no last commit in $root"; exit 1; }
+werror=$(sed -n 's/^ZOLVO_WERROR:[A-Z]*=//p' "$build/CMakeCache.txt")
+if ! SOURCE_DATE_EPOCH=$epoch ZOLVO_WERROR=${werror:-OFF} ZOLVO_WIN32_BUILD_DIR="$work/elsewhere/build-win32" \
+  bash "$copy/scripts/windows.sh" --library-only >"$work/again.log" 2>&1; then
+  fail "the library's package made again failed: $(tail -n 3 "$work/again.log")"
+elif cmp -s "$sdk_zip" "$work/elsewhere/build-win32/dist/$(basename "$sdk_zip")"; then
+  echo "ok   $(basename "$sdk_zip") made again in another folder: the same bytes ($(sha256sum <"$sdk_zip" | cut -d' ' -f1))"
+else
+  fail "$(basename "$sdk_zip") made again in another folder differs: $(cd "$work" &&
+    diff <(unzip -v "$sdk_zip") <(unzip -v "elsewhere/build-win32/dist/$(basename "$sdk_zip")") | grep '^[<>]' | head -n 4 | tr '\n' ' ')"
+fi
+
+# 4. The import order.
 first=$(i686-w64-mingw32-objdump -p "$build/zolvo_sdk/ZOLVO_SDK.dll" | sed -n 's/^\s*DLL Name: //p' |
   head -n 3 | tr '\n' ' ')
 if [ "$first" = "libcurl.dll libjsoncpp.dll libpaho-mqtt3c.dll " ]; then

@@ -6,7 +6,9 @@
 # (<work>/ZOLVO_SDK_DEMO-window.png) must show more than a blank or an error
 # box, and closing the window must end the program with status 0. The same
 # check must fail on copies without platforms/qwindows.dll and without
-# ZOLVO_SDK.dll: the package carries what the program needs.
+# ZOLVO_SDK.dll: the package carries what the program needs. The zip's
+# README.txt has Windows line ends, and licenses/ the notices of the third-party
+# code compiled into its Qt, among them the parts that every such Qt holds.
 # Every program it starts (Xvfb, wine and its wineserver) is ended by it.
 set -u -o pipefail
 dist=${1:?usage: demo_package_test.sh DIST_FOLDER WORK_FOLDER}
@@ -56,6 +58,8 @@ done
 [ -n "$display" ] || { echo "Xvfb did not start: $(cat "$work/xvfb.log")"; exit 1; }
 export DISPLAY=:$display
 timeout -k 5 170 env LC_ALL=zh_CN.GBK wineboot -i >/dev/null 2>&1 || { echo "wineboot failed in $WINEPREFIX"; exit 1; }
+# The fonts that the window asks for, as scripts/demo.sh --windows gives them.
+bash "$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine_fonts.sh" || exit 1
 
 # try_package <label> [file to remove]: 0 when the unzipped program shows its
 # form and ends with status 0 once its window is closed; says why not otherwise.
@@ -117,6 +121,17 @@ try_package() {
 }
 
 status=0
+unzip -q "${zips[0]}" -d "$work/contents" || { echo "cannot unzip ${zips[0]}"; exit 1; }
+contents=$(find "$work/contents" -mindepth 1 -maxdepth 1 -type d)
+grep -q $'\r$' "$contents/README.txt" || { echo "FAIL: README.txt has no Windows line ends"; status=1; }
+# The CJK codecs, the public suffix list, the smooth scaling, WebGradients, the
+# X11 region code and FreeBSD's strtoll, as their qt_attribution.json name them.
+for part in qbkcodec qbig5codecs psl smooth-scaling-algorithm webgradients xserverhelper freebsd; do
+  grep -qF "($part)" "$contents/licenses/qt/3rdparty/README.txt" ||
+    { echo "FAIL: no notice of Qt's $part in licenses/qt/3rdparty/README.txt"; status=1; }
+done
+[ -s "$contents/licenses/mingw-w64-crt/COPYING.txt" ] ||
+  { echo "FAIL: no notice of the MinGW-w64 runtime in licenses/"; status=1; }
 if try_package complete; then
   cp "$work/complete/window.png" "$work/ZOLVO_SDK_DEMO-window.png"
   echo "screenshot: $work/ZOLVO_SDK_DEMO-window.png"

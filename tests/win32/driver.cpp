@@ -6,9 +6,11 @@
 // Environment (set by the ctest entries of the Windows build, tests/win32/CMakeLists.txt):
 //   ZOLVO_WIN32_HOST, ZOLVO_WIN32_HOST_STATIC  the two host programs
 //   ZOLVO_WIN32_DLLS                           the package's bin/ folder
-//   ZOLVO_WIN32_PACKAGE_HOST, ZOLVO_WIN32_PACKAGE_DLLS
-//                                              the host built from the zip with
-//                                              find_package, and its unpacked bin/
+//   ZOLVO_WIN32_PACKAGE_HOST                   the host built from the zip with
+//                                              find_package, its DLLs beside it
+//   ZOLVO_WIN32_PACKAGE_CLANG_HOST, ZOLVO_WIN32_PACKAGE_DLLS
+//                                              the host built by README.txt's clang
+//                                              recipe, and the unpacked bin/
 //   WINEPREFIX                                 the suite's private prefix
 // Every wine run gets WINEDEBUG=-all, WINEDLLOVERRIDES="mscoree,mshtml=",
 // LC_ALL=zh_CN.GBK (ANSI code page 936) unless a test names another, and a
@@ -65,7 +67,7 @@ public:
         : WineRun(hostrun::requiredEnv(staticHost ? "ZOLVO_WIN32_HOST_STATIC" : "ZOLVO_WIN32_HOST"),
                   std::move(args), std::move(lcAll)) {}
     // Another program of the Windows build, or one built elsewhere with the DLLs
-    // of the folder that `dllsVariable` names.
+    // of the folder that `dllsVariable` names (none: only those beside it).
     WineRun(const std::string& program, std::vector<std::string> args,
             std::string lcAll = "zh_CN.GBK", const char* dllsVariable = "ZOLVO_WIN32_DLLS")
         : HostProcess(command(program, std::move(args)),
@@ -81,7 +83,7 @@ private:
     static Environment environment(std::string lcAll, const char* dllsVariable) {
         return {{"WINEDEBUG", "-all"},
                 {"WINEDLLOVERRIDES", "mscoree,mshtml="},
-                {"WINEPATH", hostrun::requiredEnv(dllsVariable)},
+                {"WINEPATH", dllsVariable ? hostrun::requiredEnv(dllsVariable) : ""},
                 {"WINEPREFIX", hostrun::requiredEnv("WINEPREFIX")},
                 {"LC_ALL", lcAll}};
     }
@@ -496,10 +498,10 @@ TEST(Win32, AHangingProgramIsKilledAtItsTimeOut) {
 
 // A host built with CMake from the unpacked zip alone (package_host.sh) runs
 // with that copy's DLLs: init, a request, a command, unInit.
-TEST(Win32, PackageHostFromTheZipRunsInitRequestCommandUnInit) {
+void checkPackageHost(const char* hostVariable, const char* dllsVariable) {
     CommandRig rig("package");
-    WineRun run(hostrun::requiredEnv("ZOLVO_WIN32_PACKAGE_HOST"), {rig.platform.baseUrl()},
-                "zh_CN.GBK", "ZOLVO_WIN32_PACKAGE_DLLS");
+    WineRun run(hostrun::requiredEnv(hostVariable), {rig.platform.baseUrl()}, "zh_CN.GBK",
+                dllsVariable);
     ASSERT_TRUE(run.waitFor(rig.subscribed(), 60s)) << run.output();
     ASSERT_TRUE(
         rig.send(R"({"command":"prePay","orderId":"O9","carNumber":"C9","parkCode":"P9"})"));
@@ -511,6 +513,18 @@ TEST(Win32, PackageHostFromTheZipRunsInitRequestCommandUnInit) {
     EXPECT_EQ(run.result("queryOrder-command"), "P9|O9|C9");
     EXPECT_EQ(run.result("command"), "yes");
     EXPECT_LT(std::stoi(run.result("unInit-ms")), 10000) << "unInit waits at most 10 s";
+}
+
+// Built with CMake, which copied $<TARGET_RUNTIME_DLLS> beside it: it runs
+// from its build folder with nothing on WINEPATH.
+TEST(Win32, PackageHostFromTheZipRunsInitRequestCommandUnInit) {
+    checkPackageHost("ZOLVO_WIN32_PACKAGE_HOST", nullptr);
+}
+
+// Built by README.txt's clang recipe, word for word; its global constructors
+// run before main.
+TEST(Win32, PackageHostBuiltByTheReadmesClangRecipeRuns) {
+    checkPackageHost("ZOLVO_WIN32_PACKAGE_CLANG_HOST", "ZOLVO_WIN32_PACKAGE_DLLS");
 }
 
 // The version resource of the packaged DLL, read back through GetFileVersionInfo.

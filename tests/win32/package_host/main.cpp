@@ -1,12 +1,15 @@
-// A host program built from the unpacked Windows package alone (see
-// CMakeLists.txt), run under wine by the driver: init against <url>, one
-// request, one command through its callback object, unInit. Prints, as
-// host.cpp does, "R <label> <hex>" lines and "DONE" at its end.
+// A host program built from the unpacked Windows package alone, with CMake
+// (CMakeLists.txt) and with README.txt's clang recipe (package_host.sh), run
+// under wine by the driver: init against <url>, one request, one command
+// through its callback object, unInit. Prints, as host.cpp does,
+// "R <label> <hex>" lines and "DONE" at its end. Its objects at namespace
+// scope have constructors that run before main (iostream's, the callback
+// object's, the mutex's), as a charging program's do.
 #include <zolvo_sdk/zolvo_sdk.h>
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
+#include <iostream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -19,8 +22,7 @@ std::mutex g_printMutex;
 
 void line(const std::string& text) {
     std::lock_guard<std::mutex> lock(g_printMutex);
-    std::fputs((text + "\n").c_str(), stdout);
-    std::fflush(stdout);
+    std::cout << text << std::endl;
 }
 
 void result(const std::string& label, const std::string& bytes) {
@@ -31,20 +33,29 @@ std::atomic<bool> g_commandArrived{false};
 
 class Host : public zolvo_sdk::CommandInterface {
 public:
+    explicit Host(std::string name) : name_(std::move(name)) {}
+    const std::string& name() const { return name_; }
     void queryOrder(std::string parkCode, std::string orderId, std::string carNumber) override {
         result("queryOrder-command", parkCode + "|" + orderId + "|" + carNumber);
         g_commandArrived = true;
     }
+
+private:
+    std::string name_;
 };
+
+// Built before main; the library owns it once it is registered.
+Host* const g_host = new Host("package host, " + std::to_string(sizeof(void*) * 8) + "-bit");
 
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 2) {
-        std::fputs("usage: zolvo_package_host <platform url>\n", stderr);
+        std::cerr << "usage: zolvo_package_host <platform url>" << std::endl;
         return 2;
     }
-    zolvo_sdk::ZOLVOSDK::setCommandInterface(new Host);
+    line("START " + g_host->name());
+    zolvo_sdk::ZOLVOSDK::setCommandInterface(g_host);
     result("init", zolvo_sdk::ZOLVOSDK::init("ZOLVO-WIN32", "201808150001", "0001", "A4",
                                              "7Hq2Lm9PxW4c", argv[1]));
     result("queryOrder", zolvo_sdk::ZOLVOSDK::queryOrder("201808310001"));
