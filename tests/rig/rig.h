@@ -122,6 +122,11 @@ std::vector<std::pair<std::string, std::string>> parseForm(const std::string& fo
 // MD5 of everything before "&sign=" followed by "&key=" and `key`.
 bool checkSign(const std::string& formText, const std::string& key);
 
+// `form` signed with `key`: form + "&sign=" + the MD5 of form + "&key=" + key.
+inline std::string signedForm(const std::string& form, const std::string& key) {
+    return form + "&sign=" + opensslMd5Hex(form + "&key=" + key);
+}
+
 // Rebuilds the signed form text from multipart fields in order ("k=v&…&sign=S"),
 // leaving out the file part "fileImage".
 std::string formFromParts(const std::vector<Part>& parts);

@@ -32,6 +32,7 @@
 #include <thread>
 #include <vector>
 
+#include "../requests/wire_cases.h"
 #include "broken_text_checks.h"
 #include "codepage.h"
 #include "exit_checks.h"
@@ -44,17 +45,14 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr const char* kKey = "7Hq2Lm9PxW4c";
-constexpr const char* kParkCode = "201808150001";
-constexpr const char* kSysCode = "0001";
-constexpr const char* kChannel = "A4";
+using wirecases::kChannel;
+using wirecases::kKey;
+using wirecases::kParkCode;
+using wirecases::kSysCode;
 constexpr const char* kManufacturer = "ZOLVO-WIN32";
 
 std::string gbk(const std::string& utf8) { return rig::utf8ToGbk(utf8); }
 using rig::resultText;
-std::string signedForm(const std::string& form) {
-    return form + "&sign=" + rig::opensslMd5Hex(form + "&key=" + kKey);
-}
 
 std::string unhex(const std::string& text) { return wirehex::decode(text); }
 
@@ -182,83 +180,28 @@ TEST(Win32, InitTextsStayGbkUnderAnotherAnsiCodePage) { checkInitRun("en_US.UTF-
 
 // ------------------------------------------------------------------ requests
 
-struct WireCase {
-    const char* name;
-    const char* path;
-    bool multipart;
-    bool utf8;         // the form text goes out converted to UTF-8
-    const char* form;  // the form text before signing, readable (UTF-8) here
-};
-
-// The calls are host.cpp's scenarioRequests; the forms are those of tests/requests.
-const WireCase kWireCases[] = {
-    {"entry", "/api/car/enter.do", true, true,
-     "carNumber=陕A88888&entryType=2&inChannel=0001&inTime=20180831123056&orderId=201808310001"
-     "&parkCode=201808150001&scanNumber=扫SCAN01&sysCode=0001"},
-    {"leave", "/api/car/out.do", true, true,
-     "carNumber=陕A88888&duration=-60&orderAmount=300&orderId=201808310001"
-     "&outTime=20180831133056&outType=2&parkCode=201808150001&scanNumber=SCAN01&sysCode=0001"},
-    {"finish", "/api/car/leave.do", false, false,
-     "carNumber=陕A88888&finishTime=20180831133056&orderId=201808310001&parkCode=201808150001"},
-    {"freeCar", "/api/free/car/push.do", false, true,
-     "carNumber=陕A88888&channel=A4&delFlag=1&endTime=20181231235959&parkCode=201808150001"
-     "&remarks=长期免费 车辆&startTime=20180901000000&sysCode=0001"},
-    {"pushOrder", "/api/order/receive.do", false, true,
-     "carNumber=陕A88888&duration=3600&inChannel=0001&inTime=20180831123056&orderAmount=300"
-     "&orderId=201808310001&outChannel=A4&outTime=20180831133056&parkCode=201808150001"
-     "&sysCode=0001"},
-    {"queryOrder", "/api/order/query.do", false, false,
-     "orderId=陕201808310001&parkCode=201808150001"},
-    {"scanningOrder", "/api/qr/order/receive.do", false, true,
-     "carNumber=陕A88888&duration=-60&inChannel=0001&inTime=20180831123056&orderAmount=300"
-     "&orderId=201808310001&outChannel=A4&outTime=20180831133056&parkCode=201808150001"
-     "&scanNumner=SCAN01"},
-    {"suppOrder", "/api/order/supp.do", false, true,
-     "carNumber=陕A88888&channel=A4&duration=-60&endTime=20180731000000&orderAmount=300"
-     "&orderId=SUPP0001&parkCode=201808150001&startTime=20180801000000&sysCode=0001"},
-    {"uploadFile", "/api/file/upload.do", true, false,
-     "attType=入场&orderId=陕201808310001&parkCode=201808150001"},
-};
-
+// The calls of host.cpp's scenario "requests" are those of the table.
 TEST(Win32, NineRequestsOnTheWireAndTheFileCases) {
     rig::PlatformServer server;
     rig::TempDir dir;
     const std::string image = dir.write("in.jpg", std::string("\x89PNG\r\n\x1A\n\0\0IMG", 13));
-    const std::string upload = dir.write("att.jpg", std::string("\xFF\xD8\xFF\xE0\0JFIF", 9));
+    const std::string upload = dir.write("att.jpg", wirecases::kUploadBytes);
     // Every reply returns as it came: GBK bytes, an error status and all.
     rig::Reply reply;
     reply.status = 500;
     reply.body = gbk("{\"code\":\"9999\",\"msg\":\"平台错误\"} trailing");
-    for (const auto& c : kWireCases) server.setReply(c.path, reply);
+    for (const auto& c : wirecases::kCases) server.setReply(c.path, reply);
 
     WineRun run(false, {"requests", server.baseUrl(), image, upload, dir.path()});
     EXPECT_RAN_TO_END(run, 120);
     EXPECT_EQ(run.result("init"), resultText("0000", "初始化成功!"));
 
-    for (const auto& c : kWireCases) {
+    for (const auto& c : wirecases::kCases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(hexOf(run.result(c.name)), hexOf(reply.body));
         const auto sent = server.requestsTo(c.path);
         ASSERT_GE(sent.size(), 1u);
-        const rig::RecordedRequest& request = sent.front();
-        EXPECT_EQ(request.method, "POST");
-        EXPECT_EQ(request.multipart, c.multipart);
-        if (!c.multipart) {
-            EXPECT_EQ(request.header("Content-Type"),
-                      "application/x-www-form-urlencoded; charset=UTF-8");
-        }
-        // 陕 travels as UTF-8 (E9 99 95) or as its GBK bytes (C9 C2).
-        const std::string wire = rig::wireForm(request);
-        EXPECT_NE(wire.find(c.utf8 ? "\xE9\x99\x95" : "\xC9\xC2"), std::string::npos)
-            << rig::hex(wire);
-        if (!c.utf8) {
-            EXPECT_EQ(wire.find("\xE9\x99\x95"), std::string::npos);
-        }
-        // The signature covers the GBK text.
-        const std::string asGbk = c.utf8 ? rig::utf8ToGbk(wire) : wire;
-        EXPECT_TRUE(rig::checkSign(asGbk, kKey)) << asGbk;
-        EXPECT_EQ(hexOf(asGbk), hexOf(signedForm(gbk(c.form))));
-        EXPECT_EQ(request.body.find(kKey), std::string::npos);
+        wirecases::checkWire(c, sent.front());
     }
 
     // The upload: the file as the part fileImage, and its speed line.
@@ -266,7 +209,7 @@ TEST(Win32, NineRequestsOnTheWireAndTheFileCases) {
     ASSERT_EQ(uploads.size(), 1u);
     const rig::Part* file = uploads[0].part("fileImage");
     ASSERT_NE(file, nullptr);
-    EXPECT_EQ(hexOf(file->contents), hexOf(std::string("\xFF\xD8\xFF\xE0\0JFIF", 9)));
+    EXPECT_EQ(hexOf(file->contents), hexOf(wirecases::kUploadBytes));
     EXPECT_TRUE(std::regex_search(
         run.output(), std::regex("Speed: [0-9]+ bytes/sec during [0-9]+\\.[0-9]{6} seconds")))
         << run.output();
