@@ -238,6 +238,52 @@ private:
 
 // ---------------------------------------------------------------- processes and output
 
+// A program run by a test: the broker, its tools, a host program under wine or
+// on Linux. It is started from a thread of the rig that lives as long as the
+// process, under a small supervisor: the program ends with the test process,
+// however that ends. Both run in a process group of their own.
+class ChildProcess {
+public:
+    using Environment = std::vector<std::pair<std::string, std::string>>;
+
+    // Runs argv[0] (looked up in PATH) with `argv`, and `environment` added to
+    // ours. Its standard output and error go, merged, into output(), or are
+    // appended to `outputFile` when one is named; its standard input is a pipe.
+    explicit ChildProcess(const std::vector<std::string>& argv,
+                          const Environment& environment = Environment(),
+                          const std::string& outputFile = std::string());
+    ~ChildProcess();  // a program still running is killed with its group
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    int pid() const;  // the supervisor's; -1 when nothing was started
+    bool running();
+    // Its output so far, without the CR of Windows' line ends.
+    std::string output() const;
+    bool waitFor(const std::string& needle, std::chrono::milliseconds timeout) const;
+    // A line to its standard input; closeInput: it reads the end of its input.
+    void send(const std::string& text);
+    void closeInput();
+    // Waits for its end and returns its exit status (128 + N for signal N); -1
+    // when it was killed, with its group, after `timeout`; -2 when nothing was started.
+    int wait(std::chrono::milliseconds timeout);
+    // SIGTERM, SIGKILL after 5 s; returns when it has ended.
+    void stop();
+    // How it ended: "exit status N", "signal N", "killed at its time-out" or
+    // "still running".
+    std::string ending() const;
+
+    // The results that a host program prints as "R <label> <hex>" lines
+    // (tests/win32/wire_hex.h), in order, as bytes.
+    std::vector<std::pair<std::string, std::string>> results() const;
+    // The first result of that label; fails the test when there is none.
+    std::string result(const std::string& label) const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
 // Captures what the process writes to file descriptor 1 or 2 (std::cout, printf,
 // fprintf(stderr)) while the object lives; text() flushes and returns it so far.
 // Safe while other threads write.

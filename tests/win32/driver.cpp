@@ -32,13 +32,13 @@
 #include <thread>
 #include <vector>
 
+#include "../reliability/exit_checks.h"
 #include "../requests/wire_cases.h"
 #include "broken_text_checks.h"
 #include "codepage.h"
-#include "exit_checks.h"
-#include "host_process.h"
 #include "result_text.h"
 #include "rig.h"
+#include "wine_run.h"
 #include "wire_hex.h"
 
 using namespace std::chrono_literals;
@@ -56,38 +56,24 @@ using rig::resultText;
 
 std::string unhex(const std::string& text) { return wirehex::decode(text); }
 
+using winerun::requiredEnv;
+
 // One run of a host program under wine.
-class WineRun : public hostrun::HostProcess {
+class WineRun : public winerun::WineRun {
 public:
     WineRun(bool staticHost, std::vector<std::string> args, std::string lcAll = "zh_CN.GBK")
-        : WineRun(hostrun::requiredEnv(staticHost ? "ZOLVO_WIN32_HOST_STATIC" : "ZOLVO_WIN32_HOST"),
+        : WineRun(requiredEnv(staticHost ? "ZOLVO_WIN32_HOST_STATIC" : "ZOLVO_WIN32_HOST"),
                   std::move(args), std::move(lcAll)) {}
     // Another program of the Windows build, or one built elsewhere with the DLLs
     // of the folder that `dllsVariable` names.
     WineRun(const std::string& program, std::vector<std::string> args,
             std::string lcAll = "zh_CN.GBK", const char* dllsVariable = "ZOLVO_WIN32_DLLS")
-        : HostProcess(command(program, std::move(args)),
-                      environment(std::move(lcAll), dllsVariable)) {}
-
-private:
-    static std::vector<std::string> command(const std::string& program,
-                                            std::vector<std::string> args) {
-        if (program.empty()) return {};
-        args.insert(args.begin(), {"wine", program});
-        return args;
-    }
-    static Environment environment(std::string lcAll, const char* dllsVariable) {
-        return {{"WINEDEBUG", "-all"},
-                {"WINEDLLOVERRIDES", "mscoree,mshtml="},
-                {"WINEPATH", hostrun::requiredEnv(dllsVariable)},
-                {"WINEPREFIX", hostrun::requiredEnv("WINEPREFIX")},
-                {"LC_ALL", lcAll}};
-    }
+        : winerun::WineRun(program, std::move(args), requiredEnv(dllsVariable), lcAll) {}
 };
 
 // Where a host program was when it ended: in its scenario, or past "DONE" in
 // the process's exit (the exit handlers, static destructors, DLL detach).
-std::string stepReached(const hostrun::HostProcess& run) {
+std::string stepReached(const rig::ChildProcess& run) {
     const std::string out = run.output();
     if (out.find("DONE") == std::string::npos) return "ended inside its scenario";
     if (out.find("EXITING") == std::string::npos) return "ended after DONE, before exit began";
@@ -441,8 +427,8 @@ TEST(Win32, AHangingProgramIsKilledAtItsTimeOut) {
 // with that copy's DLLs: init, a request, a command, unInit.
 TEST(Win32, PackageHostFromTheZipRunsInitRequestCommandUnInit) {
     CommandRig rig("package");
-    WineRun run(hostrun::requiredEnv("ZOLVO_WIN32_PACKAGE_HOST"), {rig.platform.baseUrl()},
-                "zh_CN.GBK", "ZOLVO_WIN32_PACKAGE_DLLS");
+    WineRun run(requiredEnv("ZOLVO_WIN32_PACKAGE_HOST"), {rig.platform.baseUrl()}, "zh_CN.GBK",
+                "ZOLVO_WIN32_PACKAGE_DLLS");
     ASSERT_TRUE(run.waitFor(rig.subscribed(), 60s)) << run.output();
     ASSERT_TRUE(
         rig.send(R"({"command":"prePay","orderId":"O9","carNumber":"C9","parkCode":"P9"})"));
@@ -479,7 +465,7 @@ TEST(Win32, VersionResourceCarriesTheProjectVersion) {
 // other thread of the process is gone: the process still ends at once, with
 // the exit code that main returned.
 void checkWineExit(const char* hostVariable, const std::string& mode) {
-    const std::string host = hostrun::requiredEnv(hostVariable);
+    const std::string host = requiredEnv(hostVariable);
     exitcheck::checkProcessExit(
         [&](const std::vector<std::string>& args) { return std::make_unique<WineRun>(host, args); },
         mode);
@@ -507,7 +493,7 @@ TEST(Win32, ExitWithAGlobalLibraryObjectWhileACallbackIsInARequest) {
 // unInit, init and the destructor on three threads: no channel outlives the
 // destructor, also when the init won the race.
 TEST(Win32, NoChannelOutlivesADestructorRacingInitAndUnInit) {
-    const std::string host = hostrun::requiredEnv("ZOLVO_WIN32_RACE_HOST");
+    const std::string host = requiredEnv("ZOLVO_WIN32_RACE_HOST");
     exitcheck::checkTeardownRace(
         [&](const std::vector<std::string>& args) { return std::make_unique<WineRun>(host, args); },
         30);

@@ -1,6 +1,6 @@
-// The checks of the hosts built for both systems, run on Windows under wine
-// (driver.cpp) and on Linux (exit_test.cpp): the exit hosts (exit_host.cpp
-// with exit_plugin.cpp) and the teardown race host (race_host.cpp).
+// The checks of the hosts built for both systems (tests/win32: exit_host.cpp
+// with exit_plugin.cpp, and race_host.cpp), run on Linux (exit_test.cpp) and
+// on Windows under wine (tests/win32/driver.cpp).
 #ifndef ZOLVO_TESTS_EXIT_CHECKS_H
 #define ZOLVO_TESTS_EXIT_CHECKS_H
 
@@ -16,13 +16,12 @@
 #include <thread>
 #include <vector>
 
-#include "host_process.h"
 #include "rig.h"
 
 namespace exitcheck {
 
 using namespace std::chrono_literals;
-using Start = std::function<std::unique_ptr<hostrun::HostProcess>(const std::vector<std::string>&)>;
+using Start = std::function<std::unique_ptr<rig::ChildProcess>(const std::vector<std::string>&)>;
 
 // Runs the host in `mode` (idle, commands, callback) against a platform and a
 // broker on loopback, lets main return 7, and checks that the process has
@@ -91,7 +90,7 @@ inline void checkTeardownRace(const Start& start, int tries) {
     });
     int outlived = 0, initsThatWon = 0;
     for (int first = 0; first < tries; first += 4) {
-        std::vector<std::unique_ptr<hostrun::HostProcess>> runs;
+        std::vector<std::unique_ptr<rig::ChildProcess>> runs;
         for (int i = first; i < std::min(first + 4, tries); ++i)
             runs.push_back(start({platform.baseUrl(), std::to_string(i * 3000 / tries)}));
         for (auto& run : runs) {
