@@ -12,15 +12,8 @@ using zolvo_sdk::ZOLVOSDK;
 
 namespace {
 
-class Connection : public ::testing::Test {
+class Connection : public ChannelTest {
 protected:
-    rig::OutputCapture out{1};
-    CommandLog calls;
-
-    void TearDown() override {
-        ZOLVOSDK::unInit();
-        if (HasFailure()) std::cerr << "---- captured output\n" << out.text() << std::endl;
-    }
     // The lines from the first occurrence of `first` on.
     std::string from(const std::string& first) {
         std::string text = out.text();

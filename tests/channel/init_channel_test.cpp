@@ -11,20 +11,14 @@ using zolvo_sdk::ZOLVOSDK;
 
 namespace {
 
-class InitChannel : public ::testing::Test {
+class InitChannel : public ChannelTest {
 protected:
     rig::PlatformServer platform;
     rig::Broker broker;
     std::string topic = uniqueId("topic");
-    rig::OutputCapture out{1};
-    CommandLog calls;
 
     std::string init() {
         return ZOLVOSDK::init("M01", "P01", "S01", "C01", "key", platform.baseUrl());
-    }
-    void TearDown() override {
-        ZOLVOSDK::unInit();
-        if (HasFailure()) std::cerr << "---- captured output\n" << out.text() << std::endl;
     }
 };
 

@@ -17,13 +17,11 @@ using Clock = std::chrono::steady_clock;
 
 CommandLog* g_fnCalls = nullptr;
 
-class Stop : public ::testing::Test {
+class Stop : public ChannelTest {
 protected:
     rig::Broker broker;
     Sender sender{broker.port()};
     std::string topic = uniqueId("topic");
-    rig::OutputCapture out{1};
-    CommandLog calls;
     CommandLog functionCalls;
 
     void start(size_t subscriptions = 1, int receiveTimeoutMs = 100) {
@@ -34,10 +32,6 @@ protected:
     }
     void send(const std::string& orderId) {
         ASSERT_TRUE(sender.publish(topic, R"({"command":"prePay","orderId":")" + orderId + "\"}"));
-    }
-    void TearDown() override {
-        ZOLVOSDK::unInit();
-        if (HasFailure()) std::cerr << "---- captured output\n" << out.text() << std::endl;
     }
     void sendWhileUnInitRuns(int receiveTimeoutMs, bool function);
 };
