@@ -97,12 +97,22 @@ public:
     bool waitForRequests(size_t n, std::chrono::milliseconds timeout,
                          const std::string& path = std::string()) const;
 
-    // {"code":"0000","msg":"...","data":{prepaymentType, mqttAddress, mqttUsername,
+    // The broker settings of a successful init reply.
+    struct InitSettings {
+        std::string uri;  // such as "tcp://127.0.0.1:1883"
+        std::string topic;
+        std::string username, password;
+        std::string clientId;  // empty: "zolvo-test-<n>", unique in the process
+        std::string sslTlsVersion = "TLSv1.2";
+        int receiveTimeoutMs = 200;
+    };
+    // {"code":"0000","msg":"ok","data":{prepaymentType, mqttAddress, mqttUsername,
     // mqttPassword, mqttClientId, mqttTopic, mqttQos, mqttTimeout, mqttConnectTimeout,
-    // mqttKeepAliveInterval, mqttCleanSession, useSslTls, sslTlsVersion}}
-    // with: prepaymentType 1, username "" , password "", clientId "zolvo-test-<n>" (unique per
-    // call), mqttQos 1, mqttTimeout 200 (ms), mqttConnectTimeout 3, mqttKeepAliveInterval 20,
-    // mqttCleanSession 1, useSslTls 0, sslTlsVersion "TLSv1.2".
+    // mqttKeepAliveInterval, mqttCleanSession, useSslTls, sslTlsVersion}} with the
+    // settings and: prepaymentType 1, mqttQos 1, mqttConnectTimeout 3,
+    // mqttKeepAliveInterval 20, mqttCleanSession 1, useSslTls 0.
+    static std::string initReply(const InitSettings& settings);
+    // The reply with the settings' defaults for that broker and topic.
     static std::string defaultInitReply(const std::string& brokerUri, const std::string& topic);
 
 private:
