@@ -1,7 +1,6 @@
 // Connecting, losing the broker, reconnecting and giving up, against real brokers.
 #include <gtest/gtest.h>
 
-#include <iostream>
 #include <thread>
 
 #include "channel_support.h"

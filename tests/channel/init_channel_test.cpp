@@ -1,7 +1,6 @@
 // The channel brought up by a real init against the rig's platform.
 #include <gtest/gtest.h>
 
-#include <iostream>
 #include <stdexcept>
 
 #include "channel_support.h"

@@ -3,7 +3,6 @@
 
 #include <condition_variable>
 #include <ctime>
-#include <iostream>
 #include <thread>
 
 #include "channel_support.h"

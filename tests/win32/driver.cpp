@@ -13,21 +13,13 @@
 // Every wine run gets WINEDEBUG=-all, WINEDLLOVERRIDES="mscoree,mshtml=",
 // LC_ALL=zh_CN.GBK (ANSI code page 936) unless a test names another, and a
 // time-out after which it is killed.
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <fstream>
 #include <map>
-#include <mutex>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
