@@ -39,23 +39,11 @@ TEST(PayloadText, KeepsAtMost1023BytesAndEndsWithANul) {
 }
 
 TEST_F(Dispatch, EachCommandReachesItsFunctionWithArgumentsInOrder) {
-    dispatch(R"({"command":"prePay","orderId":"O1","carNumber":"C1","parkCode":"P1"})");
-    dispatch(R"({"command":"qrCodePay","parkCode":"P2","sysCode":"S2","channel":"CH2",)"
-             R"("scanNumber":"SN2","orderId":"O2","carNumber":"C2","tempCar":1})");
-    dispatch(R"({"parkCode":"P3","sysCode":"S3","channel":"CH3","carNumber":"C3",)"
-             R"("scanNumber":"SN3","command":"qrCodeEntry"})");
-    // Texts pass as the payload's bytes: no code-page conversion on this road.
-    dispatch(R"({"command":"payNotice","orderId":"O4","carNumber":"京A12345","payStatus":1,)"
-             R"("payAmount":1500,"duration":3600,"inTime":"20180831123056",)"
-             R"("outTime":"20180831133056","payTime":"20180831133000","payMethod":2,)"
-             R"("parkCode":"P4","extra":"ignored"})");
-    const std::vector<std::string> expected = {
-        "queryOrder|P1|O1|C1",
-        "scanQrCodePay|P2|S2|CH2|SN2|O2|C2|1",
-        "scanQrEntry|P3|S3|CH3|C3|SN3",
-        "noticeOfPaymentResult|O4|京A12345|1|1500|3600|20180831123056|20180831133056|"
-        "20180831133000|2|P4",
-    };
+    std::vector<std::string> expected;
+    for (const rig::CommandCase& c : rig::kFourCommands) {
+        dispatch(c.payload);
+        expected.push_back(c.call);
+    }
     EXPECT_EQ(calls.snapshot(), expected);
 }
 
@@ -105,7 +93,7 @@ private:
     CommandLog& calls_;
 };
 
-const char* const kFourCommands[] = {
+const char* const kBareCommands[] = {
     R"({"command":"prePay"})",
     R"({"command":"qrCodePay"})",
     R"({"command":"qrCodeEntry"})",
@@ -114,7 +102,7 @@ const char* const kFourCommands[] = {
 
 TEST_F(Dispatch, PlainObjectWritesTheDefaultLines) {
     zolvo_sdk::CommandInterface plain;
-    for (const char* c : kFourCommands) dispatch(plain, c);
+    for (const char* c : kBareCommands) dispatch(plain, c);
     EXPECT_EQ(out.text(), "sdk dll command interface impl queryOrder() \n"
                           "sdk dll command interface impl scanQrCodePay() \n"
                           "sdk dll command interface impl scanQrEntry()\n"
@@ -124,7 +112,7 @@ TEST_F(Dispatch, PlainObjectWritesTheDefaultLines) {
 TEST_F(Dispatch, PartialOverrideGetsDefaultLinesForTheRest) {
     auto* payOnly = new PayOnly(calls);
     ZOLVOSDK::setCommandInterface(payOnly);
-    for (const char* c : kFourCommands) dispatch(*payOnly, c);
+    for (const char* c : kBareCommands) dispatch(*payOnly, c);
     EXPECT_EQ(join(calls.snapshot()), "noticeOfPaymentResult|P");
     EXPECT_EQ(out.text(), "sdk dll command interface impl queryOrder() \n"
                           "sdk dll command interface impl scanQrCodePay() \n"

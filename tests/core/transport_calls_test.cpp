@@ -9,8 +9,6 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -21,11 +19,6 @@
 namespace {
 
 using Calls = std::vector<std::string>;
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // The preload list for the helper: a sanitizer's runtime (dynamically linked by
 // the sanitizer builds) must come first of all, then the logging library.
@@ -51,13 +44,13 @@ Outcome runOperation(const std::vector<std::string>& args, const std::string& wa
                                     {"ZOLVO_CURL_CALL_LOG_WATCH", watchedPath}});
     EXPECT_EQ(helper.wait(std::chrono::seconds(60)), 0)
         << "helper: " << helper.ending() << "; its log:\n"
-        << readFile(log);
+        << rig::readFile(log);
     Outcome outcome;
     outcome.result = helper.output();
 
     // The speed line's figures vary from run to run; its form does not.
     const std::regex speed(R"(Speed: \d+ bytes/sec during \d+\.\d{6} seconds)");
-    std::istringstream lines(readFile(log));
+    std::istringstream lines(rig::readFile(log));
     for (std::string line; std::getline(lines, line);) {
         if (line.rfind("Speed: ", 0) == 0) {
             EXPECT_TRUE(std::regex_match(line, speed)) << line;

@@ -63,6 +63,30 @@ struct CommandLog {
     }
 };
 
+// The four commands, each with the call it makes of a recording object (the
+// function's name and its arguments, joined with "|"). Texts pass as the
+// payload's bytes: the GBK plate of payNotice stays GBK.
+struct CommandCase {
+    const char* payload;
+    const char* call;
+};
+const CommandCase kFourCommands[] = {
+    {R"({"command":"prePay","orderId":"O1","carNumber":"C1","parkCode":"P1"})",
+     "queryOrder|P1|O1|C1"},
+    {R"({"command":"qrCodePay","parkCode":"P2","sysCode":"S2","channel":"CH2",)"
+     R"("scanNumber":"SN2","orderId":"O2","carNumber":"C2","tempCar":1})",
+     "scanQrCodePay|P2|S2|CH2|SN2|O2|C2|1"},
+    {R"({"parkCode":"P3","sysCode":"S3","channel":"CH3","carNumber":"C3",)"
+     R"("scanNumber":"SN3","command":"qrCodeEntry"})",
+     "scanQrEntry|P3|S3|CH3|C3|SN3"},
+    {"{\"command\":\"payNotice\",\"orderId\":\"O4\",\"carNumber\":\"\xBE\xA9"
+     "A12345\",\"payStatus\":1,\"payAmount\":1500,\"duration\":3600,"
+     "\"inTime\":\"20180831123056\",\"outTime\":\"20180831133056\","
+     "\"payTime\":\"20180831133000\",\"payMethod\":2,\"parkCode\":\"P4\",\"extra\":\"ignored\"}",
+     "noticeOfPaymentResult|O4|\xBE\xA9"
+     "A12345|1|1500|3600|20180831123056|20180831133056|20180831133000|2|P4"},
+};
+
 inline std::string joinCall(const std::vector<std::string>& parts) {
     std::string s;
     for (size_t i = 0; i < parts.size(); ++i) s += (i ? "|" : "") + parts[i];

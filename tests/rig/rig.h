@@ -327,6 +327,8 @@ private:
     std::string path_;
 };
 
+// The whole contents of a file ("" when it cannot be read).
+std::string readFile(const std::string& path);
 // A loopback port on which nothing listens.
 int closedPort();
 // How often `needle` stands in `text`, overlapping occurrences included.

@@ -83,8 +83,7 @@ struct Broker::Impl {
             dir.write("passwd", plain);
             chmod(passwd.c_str(), 0600);
             if (runTool({kMosquittoPasswd, "-U", passwd}, outFile()) != 0)
-                throw std::runtime_error("rig: mosquitto_passwd failed: " +
-                                         detail::readFile(outFile()));
+                throw std::runtime_error("rig: mosquitto_passwd failed: " + readFile(outFile()));
             chmod(passwd.c_str(), 0600);
             c += "password_file " + passwd + "\n";
         }
@@ -127,7 +126,7 @@ struct Broker::Impl {
         process.reset();
     }
 
-    std::string allLog() const { return detail::readFile(logFile()) + detail::readFile(outFile()); }
+    std::string allLog() const { return readFile(logFile()) + readFile(outFile()); }
 };
 
 Broker::Broker() : Broker(Options()) {}
@@ -185,7 +184,7 @@ void Broker::setAcl(const std::string& acl) {
     start();
 }
 
-std::string Broker::log() const { return detail::readFile(impl_->logFile()); }
+std::string Broker::log() const { return readFile(impl_->logFile()); }
 
 // ---------------------------------------------------------------- publisher
 

@@ -258,7 +258,7 @@ int ChildProcess::pid() const { return impl_->pid; }
 bool ChildProcess::running() { return impl_->pid > 0 && !impl_->reaped(); }
 
 std::string ChildProcess::output() const {
-    if (!impl_->outputFile.empty()) return detail::readFile(impl_->outputFile);
+    if (!impl_->outputFile.empty()) return readFile(impl_->outputFile);
     std::lock_guard<std::mutex> lock(impl_->mutex);
     return impl_->output;
 }
