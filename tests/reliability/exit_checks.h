@@ -28,17 +28,13 @@ using Start = std::function<std::unique_ptr<rig::ChildProcess>(const std::vector
 // ended within 2 s of that, with status 7, and that the plug-in's global
 // object ran its end.
 inline void checkProcessExit(const Start& start, const std::string& mode) {
-    rig::Broker broker;
-    rig::PlatformServer platform;
-    const std::string topic = "zolvo/exit/" + mode;
-    platform.setBroker(broker.uri(), topic);
+    rig::CommandSite site("zolvo/exit/" + mode);
     rig::Reply late;  // the request made from inside the callback takes a second
     late.delayMs = 1000;
-    platform.setReply("/api/order/receive.do", late);
-    rig::CliPublisher sender(broker.port());
+    site.platform.setReply("/api/order/receive.do", late);
 
-    const auto run = start({mode, platform.baseUrl(), "7"});
-    ASSERT_TRUE(run->waitFor("sub topic: " + topic + " ,return code : 0", 60s)) << run->output();
+    const auto run = start({mode, site.platform.baseUrl(), "7"});
+    ASSERT_TRUE(run->waitFor(site.subscribed(), 60s)) << run->output();
     std::atomic<bool> stop{false};
     std::thread publisher;
     if (mode == "idle") {
@@ -47,8 +43,8 @@ inline void checkProcessExit(const Start& start, const std::string& mode) {
     } else {
         publisher = std::thread([&] {
             for (int n = 0; !stop; ++n) {
-                sender.publish(topic, "{\"command\":\"prePay\",\"orderId\":\"E" +
-                                          std::to_string(n) + "\",\"carNumber\":\"C\"}");
+                site.send("{\"command\":\"prePay\",\"orderId\":\"E" + std::to_string(n) +
+                          "\",\"carNumber\":\"C\"}");
                 std::this_thread::sleep_for(50ms);
             }
         });
@@ -66,7 +62,7 @@ inline void checkProcessExit(const Start& start, const std::string& mode) {
     EXPECT_LT(endedAt - returnedAt, 2s) << out;
     EXPECT_NE(out.find("PLUGIN-ENDED"), std::string::npos) << out;
     if (mode == "callback") {
-        EXPECT_GE(platform.requestsTo("/api/order/receive.do").size(), 1u);
+        EXPECT_GE(site.platform.requestsTo("/api/order/receive.do").size(), 1u);
     }
 }
 
@@ -75,16 +71,11 @@ inline void checkProcessExit(const Start& start, const std::string& mode) {
 // commands keep coming, and checks that no channel is alive once the
 // destructor has returned: nothing connects, receives or logs after it.
 inline void checkTeardownRace(const Start& start, int tries) {
-    rig::Broker broker;
-    rig::PlatformServer platform;
-    const std::string topic = "zolvo/exit/race";
-    platform.setBroker(broker.uri(), topic);
-    rig::CliPublisher sender(broker.port());
+    rig::CommandSite site("zolvo/exit/race");
     std::atomic<bool> stop{false};
     std::thread publisher([&] {
         for (int n = 0; !stop; ++n) {
-            sender.publish(topic,
-                           "{\"command\":\"prePay\",\"orderId\":\"R" + std::to_string(n) + "\"}");
+            site.send("{\"command\":\"prePay\",\"orderId\":\"R" + std::to_string(n) + "\"}");
             std::this_thread::sleep_for(20ms);
         }
     });
@@ -92,7 +83,7 @@ inline void checkTeardownRace(const Start& start, int tries) {
     for (int first = 0; first < tries; first += 4) {
         std::vector<std::unique_ptr<rig::ChildProcess>> runs;
         for (int i = first; i < std::min(first + 4, tries); ++i)
-            runs.push_back(start({platform.baseUrl(), std::to_string(i * 3000 / tries)}));
+            runs.push_back(start({site.platform.baseUrl(), std::to_string(i * 3000 / tries)}));
         for (auto& run : runs) {
             EXPECT_EQ(run->wait(60s), 0) << run->output();
             const std::string out = run->output();

@@ -246,6 +246,22 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// A broker, a platform whose init reply names it with `topic`, and a publisher
+// to that topic: where a program's command channel is tried.
+struct CommandSite {
+    explicit CommandSite(std::string topicName) : topic(std::move(topicName)) {
+        platform.setBroker(broker.uri(), topic);
+    }
+    // The channel's line once it has subscribed to the topic.
+    std::string subscribed() const { return "sub topic: " + topic + " ,return code : 0"; }
+    bool send(const std::string& payload) { return sender.publish(topic, payload); }
+
+    Broker broker;
+    PlatformServer platform;
+    std::string topic;
+    CliPublisher sender{broker.port()};
+};
+
 // ---------------------------------------------------------------- processes and output
 
 // A program run by a test: the broker, its tools, a host program under wine or

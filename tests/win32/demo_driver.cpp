@@ -97,15 +97,13 @@ TEST(Win32Demo, EveryFunctionReachesThePlatformAsOnLinux) {
 }
 
 TEST(Win32Demo, CallbackObjectAnswersTheFourCommands) {
-    rig::Broker broker;
-    rig::PlatformServer server;
-    replyInGbk(server);
-    const std::string topic = "zolvo/test/demo-win32";
-    server.setBroker(broker.uri(), topic);
-    DemoRun run({"commands", server.baseUrl()});
+    rig::CommandSite site("zolvo/test/demo-win32");
+    replyInGbk(site.platform);
+    DemoRun run({"commands", site.platform.baseUrl()});
     ASSERT_TRUE(run.waitFor("R serving -\n", 90s)) << run.output();
     EXPECT_EQ(run.result("init"), "{\"code\":\"0000\",\"msg\":\"初始化成功!\"}");
-    demoscript::checkFourCommands(server, broker, topic, [&] { return run.output(); });
+    demoscript::checkFourCommands(site.platform, site.broker, site.topic,
+                                  [&] { return run.output(); });
     if (::testing::Test::HasFailure()) std::cerr << "---- the demo's output ----\n" << run.output();
 
     run.closeInput();

@@ -281,18 +281,7 @@ TEST(Win32, BrokenGbkEndingsSendTheSameFormAsLinux) {
 
 // ------------------------------------------------------------------ commands
 
-struct CommandRig {
-    rig::Broker broker;
-    rig::PlatformServer platform;
-    std::string topic;
-    rig::CliPublisher sender{broker.port()};
-
-    explicit CommandRig(const std::string& name) : topic("zolvo/win32/" + name) {
-        platform.setBroker(broker.uri(), topic);
-    }
-    std::string subscribed() const { return "sub topic: " + topic + " ,return code : 0"; }
-    bool send(const std::string& payload) { return sender.publish(topic, payload); }
-};
+using CommandRig = rig::CommandSite;
 
 TEST(Win32, FourCommandsReachTheCallbackObject) {
     CommandRig rig("commands");
