@@ -3,10 +3,12 @@
 #ifndef ZOLVO_TESTS_CHANNEL_SUPPORT_H
 #define ZOLVO_TESTS_CHANNEL_SUPPORT_H
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <iostream>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -72,6 +74,19 @@ inline bool waitIdleInReceive() {
     return rig::waitUntil([] { return zolvo_sdk::CommandChannel::instance().idleInReceive(); },
                           10s);
 }
+
+// The fixture of the channel's tests: the captured standard output, the log of
+// the recording objects, and unInit at the end (with the output of a failed test).
+class ChannelTest : public ::testing::Test {
+protected:
+    rig::OutputCapture out{1};
+    CommandLog calls;
+
+    void TearDown() override {
+        zolvo_sdk::ZOLVOSDK::unInit();
+        if (HasFailure()) std::cerr << "---- captured output\n" << out.text() << std::endl;
+    }
+};
 
 inline bool waitNoChannelThread(std::chrono::milliseconds timeout = 15s) {
     return rig::waitUntil([] { return zolvo_sdk::CommandChannel::instance().threadCount() == 0; },

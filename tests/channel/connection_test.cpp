@@ -1,7 +1,6 @@
 // Connecting, losing the broker, reconnecting and giving up, against real brokers.
 #include <gtest/gtest.h>
 
-#include <iostream>
 #include <thread>
 
 #include "channel_support.h"
@@ -12,15 +11,8 @@ using zolvo_sdk::ZOLVOSDK;
 
 namespace {
 
-class Connection : public ::testing::Test {
+class Connection : public ChannelTest {
 protected:
-    rig::OutputCapture out{1};
-    CommandLog calls;
-
-    void TearDown() override {
-        ZOLVOSDK::unInit();
-        if (HasFailure()) std::cerr << "---- captured output\n" << out.text() << std::endl;
-    }
     // The lines from the first occurrence of `first` on.
     std::string from(const std::string& first) {
         std::string text = out.text();

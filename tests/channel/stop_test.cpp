@@ -3,7 +3,6 @@
 
 #include <condition_variable>
 #include <ctime>
-#include <iostream>
 #include <thread>
 
 #include "channel_support.h"
@@ -17,13 +16,11 @@ using Clock = std::chrono::steady_clock;
 
 CommandLog* g_fnCalls = nullptr;
 
-class Stop : public ::testing::Test {
+class Stop : public ChannelTest {
 protected:
     rig::Broker broker;
     Sender sender{broker.port()};
     std::string topic = uniqueId("topic");
-    rig::OutputCapture out{1};
-    CommandLog calls;
     CommandLog functionCalls;
 
     void start(size_t subscriptions = 1, int receiveTimeoutMs = 100) {
@@ -34,10 +31,6 @@ protected:
     }
     void send(const std::string& orderId) {
         ASSERT_TRUE(sender.publish(topic, R"({"command":"prePay","orderId":")" + orderId + "\"}"));
-    }
-    void TearDown() override {
-        ZOLVOSDK::unInit();
-        if (HasFailure()) std::cerr << "---- captured output\n" << out.text() << std::endl;
     }
     void sendWhileUnInitRuns(int receiveTimeoutMs, bool function);
 };
@@ -60,9 +53,8 @@ TEST_F(Stop, UnInitDuringReceiveStopsTheThreadAndKeepsTheClient) {
     start(2);
     EXPECT_EQ(zolvo_sdk::CommandChannel::instance().threadCount(), 1u);
     send("again");
-    ASSERT_TRUE(rig::waitUntil([&] { return calls.count() >= 1; }, 10s));
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(join(calls.snapshot()), "queryOrder||again|");
+    ASSERT_TRUE(rig::endMarkerArrives(calls, sender, topic));
+    EXPECT_EQ(join(calls.snapshot()), "queryOrder||again||queryOrder||END|");
     ZOLVOSDK::unInit();
     ZOLVOSDK::unInit();  // twice: harmless
     EXPECT_EQ(zolvo_sdk::CommandChannel::instance().threadCount(), 0u);
@@ -234,9 +226,9 @@ TEST_F(Stop, UnInitAndANewStartFromInsideACallbackLeaveOneChannel) {
     ASSERT_TRUE(rig::waitUntil(
         [] { return zolvo_sdk::CommandChannel::instance().threadCount() == 1; }, 5s));
     send("second");
-    ASSERT_TRUE(rig::waitUntil([&] { return calls.count() >= 3; }, 10s));
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(join(calls.snapshot()), "queryOrder||first||returned|queryOrder||second|");
+    ASSERT_TRUE(rig::endMarkerArrives(calls, sender, topic));
+    EXPECT_EQ(join(calls.snapshot()),
+              "queryOrder||first||returned|queryOrder||second||queryOrder||END|");
 }
 
 // Blocks inside queryOrder until released.

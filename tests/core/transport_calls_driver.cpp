@@ -1,7 +1,12 @@
 // Runs one transport operation and writes what it returned to standard output:
 //   transport_calls_driver post|multipart|upload <url> <form text> [<file path>]
-// The call-order test starts it with the call-logging preload library.
+// The call-order test starts it with the call-logging preload library; its
+// standard error is appended to that library's log (ZOLVO_CURL_CALL_LOG).
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -16,6 +21,11 @@ int main(int argc, char** argv) {
     const std::string url = argv[2];
     const std::string form = argv[3];
     const std::string path = argc == 5 ? argv[4] : "";
+    if (const char* log = std::getenv("ZOLVO_CURL_CALL_LOG")) {
+        const int fd = open(log, O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (fd < 0 || dup2(fd, 2) < 0) return 3;
+        close(fd);
+    }
 
     zolvo_sdk::HttpClient client;
     std::string result;

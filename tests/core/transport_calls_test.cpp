@@ -2,19 +2,13 @@
 // the handle, header list, form and upload file made and released at the same
 // points relative to each other and to the lines on standard error. A helper
 // program runs each operation against the loopback platform with a preload
-// library in front of libcurl that logs each call (curl_call_log.c); its
-// standard error goes into the same log, so the lines show in their place.
+// library in front of libcurl that logs each call (curl_call_log.c); it sends
+// its standard error into the same log, so the lines show in their place.
 // CURLOPT_HTTPPOST, which the multipart posts set, is deprecated in newer libcurl.
 #define CURL_DISABLE_DEPRECATION
 #include <curl/curl.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <fstream>
-#include <iterator>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -22,16 +16,9 @@
 
 #include "rig.h"
 
-extern char** environ;
-
 namespace {
 
 using Calls = std::vector<std::string>;
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // The preload list for the helper: a sanitizer's runtime (dynamically linked by
 // the sanitizer builds) must come first of all, then the logging library.
@@ -50,49 +37,20 @@ struct Outcome {
 Outcome runOperation(const std::vector<std::string>& args, const std::string& watchedPath = "") {
     rig::TempDir dir;
     const std::string log = dir.path() + "/calls.log";
-    const std::string out = dir.path() + "/result.out";
-
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) {
-        const std::string entry = *e;
-        if (entry.rfind("LD_PRELOAD=", 0) == 0 || entry.rfind("ZOLVO_CURL_CALL_LOG", 0) == 0)
-            continue;
-        env.push_back(entry);
-    }
-    env.push_back("LD_PRELOAD=" + preloadList());
-    env.push_back("ZOLVO_CURL_CALL_LOG=" + log);
-    env.push_back("ZOLVO_CURL_CALL_LOG_WATCH=" + watchedPath);
-
     std::vector<std::string> argv = {ZOLVO_TRANSPORT_DRIVER};
     argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> argvp, envp;
-    for (std::string& a : argv) argvp.push_back(&a[0]);
-    argvp.push_back(nullptr);
-    for (std::string& e : env) envp.push_back(&e[0]);
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, argvp[0], &actions, nullptr, argvp.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
+    rig::ChildProcess helper(argv, {{"LD_PRELOAD", preloadList()},
+                                    {"ZOLVO_CURL_CALL_LOG", log},
+                                    {"ZOLVO_CURL_CALL_LOG_WATCH", watchedPath}});
+    EXPECT_EQ(helper.wait(std::chrono::seconds(60)), 0)
+        << "helper: " << helper.ending() << "; its log:\n"
+        << rig::readFile(log);
     Outcome outcome;
-    if (rc != 0) {
-        ADD_FAILURE() << "cannot start " << argvp[0];
-        return outcome;
-    }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-    }
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        << "helper ended with status " << status << "; its log:\n"
-        << readFile(log);
+    outcome.result = helper.output();
 
     // The speed line's figures vary from run to run; its form does not.
     const std::regex speed(R"(Speed: \d+ bytes/sec during \d+\.\d{6} seconds)");
-    std::istringstream lines(readFile(log));
+    std::istringstream lines(rig::readFile(log));
     for (std::string line; std::getline(lines, line);) {
         if (line.rfind("Speed: ", 0) == 0) {
             EXPECT_TRUE(std::regex_match(line, speed)) << line;
@@ -100,7 +58,6 @@ Outcome runOperation(const std::vector<std::string>& args, const std::string& wa
         }
         outcome.calls.push_back(line);
     }
-    outcome.result = readFile(out);
     return outcome;
 }
 

@@ -21,6 +21,8 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QRect>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 #include <QTest>
@@ -30,7 +32,20 @@
 
 namespace demotest {
 
-// The eight sample request texts, written out here independently of the demo.
+// What the window is expected to show, written out independently of the demo
+// (demo_samples_expected.cpp): its widgets in creation order, the chooser's
+// eight entries and the eight sample request texts.
+struct WidgetRow {
+    const char *name;
+    const char *className;
+    QRect geometry;
+    QSize minimumSize;  // (0, 0): none
+    int pointSize;
+    bool bold;
+    const char *text;  // nullptr: not a label or button
+};
+extern const WidgetRow kWidgetTable[10];
+extern const char *const kChooserItems[8];
 extern const char *const kExpectedSamples[8];
 
 // Redirects std::cout into a string while it lives (the demo writes its lines

@@ -32,12 +32,15 @@
 using demotest::chooseFile;
 using demotest::CoutCapture;
 using demotest::gbk;
+using demotest::kChooserItems;
 using demotest::kExpectedSamples;
+using demotest::kWidgetTable;
 using demotest::namesListed;
 using demotest::pngBytes;
 using demotest::typeFileName;
 using demotest::utf8;
 using demotest::whenModal;
+using demotest::WidgetRow;
 using demotest::writeFileByBytes;
 
 namespace {
@@ -49,34 +52,6 @@ T *child(QWidget &window, const char *name)
     EXPECT_NE(w, nullptr) << name;
     return w;
 }
-
-struct Row {
-    const char *name;
-    const char *className;
-    QRect geometry;
-    QSize minimumSize;  // (0, 0): none
-    int pointSize;
-    bool bold;
-    const char *text;  // nullptr: not a label or button
-};
-
-const Row kTable[] = {
-    {"typeComboBox", "QComboBox", QRect(180, 10, 200, 26), QSize(160, 20), 9, false, nullptr},
-    {"reqLabel", "QLabel", QRect(110, 50, 61, 21), QSize(0, 0), 10, true, "请求参数:"},
-    {"replabel", "QLabel", QRect(130, 230, 54, 21), QSize(0, 0), 10, true, "返回值:"},
-    {"cancelButton", "QPushButton", QRect(300, 420, 80, 28), QSize(80, 28), 10, true, "取消"},
-    {"submitButton", "QPushButton", QRect(440, 420, 80, 28), QSize(80, 28), 10, true, "确定"},
-    {"fileButton", "QPushButton", QRect(170, 420, 80, 28), QSize(80, 28), 10, false, "选择图片"},
-    {"imgLabel", "QLabel", QRect(180, 460, 341, 151), QSize(0, 0), 12, false, ""},
-    {"typeLabel", "QLabel", QRect(110, 10, 61, 20), QSize(0, 0), 10, true, "数据接口:"},
-    {"requestPlainTextEdit", "QPlainTextEdit", QRect(180, 50, 361, 161), QSize(0, 0), 10, false,
-     nullptr},
-    {"responsePlainTextEdit", "QPlainTextEdit", QRect(180, 230, 361, 161), QSize(0, 0), 12, false,
-     nullptr},
-};
-
-const char *const kItems[8] = {"初始化",   "车辆入场", "离场前",   "离场后",
-                               "订单查询", "附件上传", "订单补缴", "免费车辆"};
 
 // A catalogue that translates nothing but notes every lookup.
 class RecordingTranslator : public QTranslator
@@ -136,10 +111,10 @@ TEST(DemoWindow, MatchesTheWidgetTable)
         if (o->isWidgetType())
             created.push_back(o->objectName().toStdString());
     std::vector<std::string> expectedOrder;
-    for (const Row &row : kTable) expectedOrder.push_back(row.name);
+    for (const WidgetRow &row : kWidgetTable) expectedOrder.push_back(row.name);
     EXPECT_EQ(created, expectedOrder);
 
-    for (const Row &row : kTable) {
+    for (const WidgetRow &row : kWidgetTable) {
         SCOPED_TRACE(row.name);
         QWidget *w = child<QWidget>(window, row.name);
         ASSERT_NE(w, nullptr);
@@ -162,7 +137,7 @@ TEST(DemoWindow, MatchesTheWidgetTable)
     auto *combo = child<QComboBox>(window, "typeComboBox");
     ASSERT_EQ(combo->count(), 8);
     for (int i = 0; i < 8; ++i) {
-        EXPECT_EQ(utf8(combo->itemText(i)), kItems[i]);
+        EXPECT_EQ(utf8(combo->itemText(i)), kChooserItems[i]);
         EXPECT_FALSE(combo->itemData(i).isValid());
     }
     EXPECT_EQ(combo->currentIndex(), 0);
@@ -207,7 +182,7 @@ TEST(DemoWindow, MatchesTheWidgetTable)
     // Nothing is laid out: a resize moves no widget; cancel does nothing.
     window.resize(1000, 900);
     QApplication::processEvents();
-    for (const Row &row : kTable)
+    for (const WidgetRow &row : kWidgetTable)
         EXPECT_EQ(child<QWidget>(window, row.name)->geometry(), row.geometry) << row.name;
     CoutCapture out;
     child<QPushButton>(window, "cancelButton")->click();

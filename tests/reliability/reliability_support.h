@@ -51,33 +51,13 @@ inline std::string jsonText(const std::string& s) {
     return out;
 }
 
-// A successful init reply naming the broker `uri` and `topic`; the receive
-// time-out is short so that a stop is noticed quickly.
-struct InitSettings {
-    std::string uri;
-    std::string topic;
-    std::string username;
-    std::string password;
-    std::string clientId;
-    std::string sslTlsVersion = "TLSv1.2";
-    int receiveTimeoutMs = 50;
+// A successful init reply's settings; the receive time-out is short so that a
+// stop is noticed quickly.
+struct InitSettings : rig::PlatformServer::InitSettings {
+    InitSettings() { receiveTimeoutMs = 50; }
 };
 
-inline std::string initReply(const InitSettings& s) {
-    static std::atomic<int> n{0};
-    const std::string clientId = s.clientId.empty()
-                                     ? "rel-" + std::to_string(getpid()) + "-" + std::to_string(++n)
-                                     : s.clientId;
-    return "{\"code\":\"0000\",\"msg\":\"ok\",\"data\":{\"prepaymentType\":1,"
-           "\"mqttAddress\":\"" +
-           jsonText(s.uri) + "\",\"mqttUsername\":\"" + jsonText(s.username) +
-           "\",\"mqttPassword\":\"" + jsonText(s.password) + "\",\"mqttClientId\":\"" +
-           jsonText(clientId) + "\",\"mqttTopic\":\"" + jsonText(s.topic) +
-           "\",\"mqttQos\":1,\"mqttTimeout\":" + std::to_string(s.receiveTimeoutMs) +
-           ",\"mqttConnectTimeout\":3,\"mqttKeepAliveInterval\":20,\"mqttCleanSession\":1,"
-           "\"useSslTls\":0,\"sslTlsVersion\":\"" +
-           jsonText(s.sslTlsVersion) + "\"}}";
-}
+inline std::string initReply(const InitSettings& s) { return rig::PlatformServer::initReply(s); }
 
 inline void ignorePayload(const char*) {}
 

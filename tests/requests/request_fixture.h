@@ -8,6 +8,7 @@
 #include <string>
 
 #include "rig.h"
+#include "wire_cases.h"
 #include "zolvo_sdk/zolvo_sdk.h"
 
 namespace reqtest {
@@ -15,10 +16,10 @@ namespace reqtest {
 using rig::wireForm;
 using zolvo_sdk::ZOLVOSDK;
 
-constexpr const char* kKey = "7Hq2Lm9PxW4c";
-constexpr const char* kParkCode = "201808150001";
-constexpr const char* kSysCode = "0001";
-constexpr const char* kChannel = "A4";
+using wirecases::kChannel;
+using wirecases::kKey;
+using wirecases::kParkCode;
+using wirecases::kSysCode;
 
 // GBK bytes of a text written readable (UTF-8) in the source.
 inline std::string gbk(const std::string& utf8) { return rig::utf8ToGbk(utf8); }
@@ -26,11 +27,6 @@ inline std::string gbk(const std::string& utf8) { return rig::utf8ToGbk(utf8); }
 using rig::resultText;
 inline std::string refused(const std::string& msgUtf8) { return resultText("1000", msgUtf8); }
 inline std::string notInitialised() { return resultText("1010", "SDK未初始化!"); }
-
-// form + "&sign=" + MD5 over form + "&key=" + key, computed by the rig.
-inline std::string signedForm(const std::string& form) {
-    return form + "&sign=" + rig::opensslMd5Hex(form + "&key=" + kKey);
-}
 
 inline void ignoreCommand(const char*) {}
 

@@ -1,7 +1,5 @@
 // What the nine request functions put on the wire: endpoint, content type,
 // encoding, form text and signature, checked by the platform server itself.
-#include <functional>
-#include <ostream>
 #include <string>
 
 #include "request_fixture.h"
@@ -9,84 +7,12 @@
 namespace reqtest {
 namespace {
 
-struct WireCase {
-    const char* name;
-    const char* path;
-    bool multipart;
-    bool utf8;         // the form text goes out converted to UTF-8
-    const char* form;  // the expected form text before signing, readable (UTF-8) here
-    std::function<std::string(const std::string& filePath)> call;
-};
-
-void PrintTo(const WireCase& c, std::ostream* os) { *os << c.name; }
-
-const WireCase kCases[] = {
-    {"entry", "/api/car/enter.do", true, true,
-     "carNumber=陕A88888&entryType=2&inChannel=0001&inTime=20180831123056&orderId=201808310001"
-     "&parkCode=201808150001&scanNumber=扫SCAN01&sysCode=0001",
-     [](const std::string&) {
-         return ZOLVOSDK::entry(gbk("陕A88888"), "20180831123056", "201808310001", "", 2,
-                                gbk("扫SCAN01"));
-     }},
-    {"leave", "/api/car/out.do", true, true,
-     "carNumber=陕A88888&duration=-60&orderAmount=300&orderId=201808310001"
-     "&outTime=20180831133056&outType=2&parkCode=201808150001&scanNumber=SCAN01&sysCode=0001",
-     [](const std::string&) {
-         return ZOLVOSDK::leave(gbk("陕A88888"), "20180831133056", "201808310001", -60, 300, "", 2,
-                                "SCAN01");
-     }},
-    {"finish", "/api/car/leave.do", false, false,
-     "carNumber=陕A88888&finishTime=20180831133056&orderId=201808310001&parkCode=201808150001",
-     [](const std::string&) {
-         return ZOLVOSDK::finish("201808310001", gbk("陕A88888"), "20180831133056");
-     }},
-    {"freeCar", "/api/free/car/push.do", false, true,
-     "carNumber=陕A88888&channel=A4&delFlag=1&endTime=20181231235959&parkCode=201808150001"
-     "&remarks=长期免费 车辆&startTime=20180901000000&sysCode=0001",
-     [](const std::string&) {
-         return ZOLVOSDK::freeCar(gbk("陕A88888"), "20180901000000", "20181231235959",
-                                  gbk("长期免费 车辆"), true);
-     }},
-    {"pushOrder", "/api/order/receive.do", false, true,
-     "carNumber=陕A88888&duration=3600&inChannel=0001&inTime=20180831123056&orderAmount=300"
-     "&orderId=201808310001&outChannel=A4&outTime=20180831133056&parkCode=201808150001"
-     "&sysCode=0001",
-     [](const std::string&) {
-         return ZOLVOSDK::pushOrder("201808310001", gbk("陕A88888"), "20180831123056", "0001",
-                                    "20180831133056", "0001", 3600, 300);
-     }},
-    {"queryOrder", "/api/order/query.do", false, false,
-     "orderId=陕201808310001&parkCode=201808150001",
-     [](const std::string&) { return ZOLVOSDK::queryOrder(gbk("陕201808310001")); }},
-    {"scanningOrder", "/api/qr/order/receive.do", false, true,
-     "carNumber=陕A88888&duration=-60&inChannel=0001&inTime=20180831123056&orderAmount=300"
-     "&orderId=201808310001&outChannel=A4&outTime=20180831133056&parkCode=201808150001"
-     "&scanNumner=SCAN01",
-     [](const std::string&) {
-         return ZOLVOSDK::scanningOrder("SCAN01", "201808310001", gbk("陕A88888"), "20180831123056",
-                                        "0001", "20180831133056", "0002", -60, 300);
-     }},
-    // An end time before the start time is accepted.
-    {"suppOrder", "/api/order/supp.do", false, true,
-     "carNumber=陕A88888&channel=A4&duration=-60&endTime=20180731000000&orderAmount=300"
-     "&orderId=SUPP0001&parkCode=201808150001&startTime=20180801000000&sysCode=0001",
-     [](const std::string&) {
-         return ZOLVOSDK::suppOrder(gbk("陕A88888"), "20180801000000", "20180731000000", "SUPP0001",
-                                    -60, 300);
-     }},
-    {"uploadFile", "/api/file/upload.do", true, false,
-     "attType=入场&orderId=陕201808310001&parkCode=201808150001",
-     [](const std::string& filePath) {
-         return ZOLVOSDK::uploadFile(gbk("陕201808310001"), filePath, gbk("入场"));
-     }},
-};
-
-class Wire : public Request, public ::testing::WithParamInterface<WireCase> {};
+class Wire : public Request, public ::testing::WithParamInterface<wirecases::WireCase> {};
 
 TEST_P(Wire, SendsItsSignedFormAndReturnsTheReplyUnchanged) {
-    const WireCase& c = GetParam();
+    const wirecases::WireCase& c = GetParam();
     rig::TempDir dir;
-    const std::string file = dir.write("att.jpg", std::string("\xFF\xD8\xFF\xE0\0JFIF", 9));
+    const std::string file = dir.write("att.jpg", wirecases::kUploadBytes);
     // The reply is returned as it came: not parsed, GBK bytes and an error status kept.
     rig::Reply reply;
     reply.status = 500;
@@ -94,35 +20,11 @@ TEST_P(Wire, SendsItsSignedFormAndReturnsTheReplyUnchanged) {
     server.setReply(c.path, reply);
 
     EXPECT_EQ(c.call(file), reply.body);
-
-    const rig::RecordedRequest request = onlyRequest();
-    EXPECT_EQ(request.method, "POST");
-    EXPECT_EQ(request.path, c.path);
-    EXPECT_EQ(request.multipart, c.multipart);
-    if (c.multipart) {
-        EXPECT_EQ(request.header("Content-Type").rfind("multipart/form-data", 0), 0u)
-            << request.header("Content-Type");
-    } else {
-        EXPECT_EQ(request.header("Content-Type"),
-                  "application/x-www-form-urlencoded; charset=UTF-8");
-    }
-
-    // The Chinese character travels as UTF-8 or as its GBK bytes, as the platform expects.
-    const std::string wire = wireForm(request);
-    const std::string asGbk = c.utf8 ? rig::utf8ToGbk(wire) : wire;
-    EXPECT_NE(wire.find(c.utf8 ? "\xE9\x99\x95" : "\xC9\xC2"), std::string::npos) << rig::hex(wire);
-    if (!c.utf8) {
-        EXPECT_EQ(wire.find("\xE9\x99\x95"), std::string::npos);
-    }
-
-    // The signature covers the GBK text; the key itself never goes out.
-    EXPECT_TRUE(rig::checkSign(asGbk, kKey)) << asGbk;
-    EXPECT_EQ(asGbk, signedForm(gbk(c.form)));
-    EXPECT_EQ(request.body.find(kKey), std::string::npos);
+    wirecases::checkWire(c, onlyRequest());
 }
 
-INSTANTIATE_TEST_SUITE_P(AllNine, Wire, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<WireCase>& info) {
+INSTANTIATE_TEST_SUITE_P(AllNine, Wire, ::testing::ValuesIn(wirecases::kCases),
+                         [](const ::testing::TestParamInfo<wirecases::WireCase>& info) {
                              return std::string(info.param.name);
                          });
 

@@ -1,7 +1,7 @@
 // The tests' one recording callback object: every call it gets, with its
 // arguments, goes into a log shared by the objects of one test, which also
 // counts constructions, deletions (by object number) and calls made on an
-// object already deleted.
+// object already deleted; and the end marker of a stream of commands.
 #ifndef ZOLVO_TESTS_RIG_COMMAND_RECORDER_H
 #define ZOLVO_TESTS_RIG_COMMAND_RECORDER_H
 
@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "rig.h"
 #include "zolvo_sdk/zolvo_sdk.h"
 
 namespace rig {
@@ -43,6 +44,11 @@ struct CommandLog {
         std::lock_guard<std::mutex> lock(mutex);
         return static_cast<int>(deletions.size());
     }
+    // Whether a call with that order id was logged.
+    bool has(const std::string& orderId) {
+        std::lock_guard<std::mutex> lock(mutex);
+        return orderIds.count(orderId) > 0;
+    }
     // Every object made was deleted exactly once.
     ::testing::AssertionResult eachDeletedOnce() {
         std::lock_guard<std::mutex> lock(mutex);
@@ -57,10 +63,46 @@ struct CommandLog {
     }
 };
 
+// The four commands, each with the call it makes of a recording object (the
+// function's name and its arguments, joined with "|"). Texts pass as the
+// payload's bytes: the GBK plate of payNotice stays GBK.
+struct CommandCase {
+    const char* payload;
+    const char* call;
+};
+const CommandCase kFourCommands[] = {
+    {R"({"command":"prePay","orderId":"O1","carNumber":"C1","parkCode":"P1"})",
+     "queryOrder|P1|O1|C1"},
+    {R"({"command":"qrCodePay","parkCode":"P2","sysCode":"S2","channel":"CH2",)"
+     R"("scanNumber":"SN2","orderId":"O2","carNumber":"C2","tempCar":1})",
+     "scanQrCodePay|P2|S2|CH2|SN2|O2|C2|1"},
+    {R"({"parkCode":"P3","sysCode":"S3","channel":"CH3","carNumber":"C3",)"
+     R"("scanNumber":"SN3","command":"qrCodeEntry"})",
+     "scanQrEntry|P3|S3|CH3|C3|SN3"},
+    {"{\"command\":\"payNotice\",\"orderId\":\"O4\",\"carNumber\":\"\xBE\xA9"
+     "A12345\",\"payStatus\":1,\"payAmount\":1500,\"duration\":3600,"
+     "\"inTime\":\"20180831123056\",\"outTime\":\"20180831133056\","
+     "\"payTime\":\"20180831133000\",\"payMethod\":2,\"parkCode\":\"P4\",\"extra\":\"ignored\"}",
+     "noticeOfPaymentResult|O4|\xBE\xA9"
+     "A12345|1|1500|3600|20180831123056|20180831133056|20180831133000|2|P4"},
+};
+
 inline std::string joinCall(const std::vector<std::string>& parts) {
     std::string s;
     for (size_t i = 0; i < parts.size(); ++i) s += (i ? "|" : "") + parts[i];
     return s;
+}
+
+// The command that ends a test's stream: once the object logged it, every
+// command published before it on the same topic was handled. Publishes
+// {"command":"prePay","orderId":"END"} and waits (10 s at most) until it is logged.
+inline ::testing::AssertionResult endMarkerArrives(CommandLog& log, CliPublisher& sender,
+                                                   const std::string& topic) {
+    if (!sender.publish(topic, R"({"command":"prePay","orderId":"END"})"))
+        return ::testing::AssertionFailure() << "the end marker was not published";
+    if (!waitUntil([&] { return log.has("END"); }, std::chrono::seconds(10)))
+        return ::testing::AssertionFailure() << "no end marker: " << joinCall(log.snapshot());
+    return ::testing::AssertionSuccess();
 }
 
 class RecordingCommands : public zolvo_sdk::CommandInterface {

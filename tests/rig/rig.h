@@ -97,12 +97,22 @@ public:
     bool waitForRequests(size_t n, std::chrono::milliseconds timeout,
                          const std::string& path = std::string()) const;
 
-    // {"code":"0000","msg":"...","data":{prepaymentType, mqttAddress, mqttUsername,
+    // The broker settings of a successful init reply.
+    struct InitSettings {
+        std::string uri;  // such as "tcp://127.0.0.1:1883"
+        std::string topic;
+        std::string username, password;
+        std::string clientId;  // empty: "zolvo-test-<n>", unique in the process
+        std::string sslTlsVersion = "TLSv1.2";
+        int receiveTimeoutMs = 200;
+    };
+    // {"code":"0000","msg":"ok","data":{prepaymentType, mqttAddress, mqttUsername,
     // mqttPassword, mqttClientId, mqttTopic, mqttQos, mqttTimeout, mqttConnectTimeout,
-    // mqttKeepAliveInterval, mqttCleanSession, useSslTls, sslTlsVersion}}
-    // with: prepaymentType 1, username "" , password "", clientId "zolvo-test-<n>" (unique per
-    // call), mqttQos 1, mqttTimeout 200 (ms), mqttConnectTimeout 3, mqttKeepAliveInterval 20,
-    // mqttCleanSession 1, useSslTls 0, sslTlsVersion "TLSv1.2".
+    // mqttKeepAliveInterval, mqttCleanSession, useSslTls, sslTlsVersion}} with the
+    // settings and: prepaymentType 1, mqttQos 1, mqttConnectTimeout 3,
+    // mqttKeepAliveInterval 20, mqttCleanSession 1, useSslTls 0.
+    static std::string initReply(const InitSettings& settings);
+    // The reply with the settings' defaults for that broker and topic.
     static std::string defaultInitReply(const std::string& brokerUri, const std::string& topic);
 
 private:
@@ -121,6 +131,11 @@ std::vector<std::pair<std::string, std::string>> parseForm(const std::string& fo
 // Checks the last pair "sign=S" of a signed form text: S must be the upper-case
 // MD5 of everything before "&sign=" followed by "&key=" and `key`.
 bool checkSign(const std::string& formText, const std::string& key);
+
+// `form` signed with `key`: form + "&sign=" + the MD5 of form + "&key=" + key.
+inline std::string signedForm(const std::string& form, const std::string& key) {
+    return form + "&sign=" + opensslMd5Hex(form + "&key=" + key);
+}
 
 // Rebuilds the signed form text from multipart fields in order ("k=v&…&sign=S"),
 // leaving out the file part "fileImage".
@@ -231,7 +246,69 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// A broker, a platform whose init reply names it with `topic`, and a publisher
+// to that topic: where a program's command channel is tried.
+struct CommandSite {
+    explicit CommandSite(std::string topicName) : topic(std::move(topicName)) {
+        platform.setBroker(broker.uri(), topic);
+    }
+    // The channel's line once it has subscribed to the topic.
+    std::string subscribed() const { return "sub topic: " + topic + " ,return code : 0"; }
+    bool send(const std::string& payload) { return sender.publish(topic, payload); }
+
+    Broker broker;
+    PlatformServer platform;
+    std::string topic;
+    CliPublisher sender{broker.port()};
+};
+
 // ---------------------------------------------------------------- processes and output
+
+// A program run by a test: the broker, its tools, a host program under wine or
+// on Linux. It is started from a thread of the rig that lives as long as the
+// process, under a small supervisor: the program ends with the test process,
+// however that ends. Both run in a process group of their own.
+class ChildProcess {
+public:
+    using Environment = std::vector<std::pair<std::string, std::string>>;
+
+    // Runs argv[0] (looked up in PATH) with `argv`, and `environment` added to
+    // ours. Its standard output and error go, merged, into output(), or are
+    // appended to `outputFile` when one is named; its standard input is a pipe.
+    explicit ChildProcess(const std::vector<std::string>& argv,
+                          const Environment& environment = Environment(),
+                          const std::string& outputFile = std::string());
+    ~ChildProcess();  // a program still running is killed with its group
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    int pid() const;  // the supervisor's; -1 when nothing was started
+    bool running();
+    // Its output so far, without the CR of Windows' line ends.
+    std::string output() const;
+    bool waitFor(const std::string& needle, std::chrono::milliseconds timeout) const;
+    // A line to its standard input; closeInput: it reads the end of its input.
+    void send(const std::string& text);
+    void closeInput();
+    // Waits for its end and returns its exit status (128 + N for signal N); -1
+    // when it was killed, with its group, after `timeout`; -2 when nothing was started.
+    int wait(std::chrono::milliseconds timeout);
+    // SIGTERM, SIGKILL after 5 s; returns when it has ended.
+    void stop();
+    // How it ended: "exit status N", "signal N", "killed at its time-out" or
+    // "still running".
+    std::string ending() const;
+
+    // The results that a host program prints as "R <label> <hex>" lines
+    // (tests/win32/wire_hex.h), in order, as bytes.
+    std::vector<std::pair<std::string, std::string>> results() const;
+    // The first result of that label; fails the test when there is none.
+    std::string result(const std::string& label) const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
 
 // Captures what the process writes to file descriptor 1 or 2 (std::cout, printf,
 // fprintf(stderr)) while the object lives; text() flushes and returns it so far.
@@ -266,6 +343,8 @@ private:
     std::string path_;
 };
 
+// The whole contents of a file ("" when it cannot be read).
+std::string readFile(const std::string& path);
 // A loopback port on which nothing listens.
 int closedPort();
 // How often `needle` stands in `text`, overlapping occurrences included.

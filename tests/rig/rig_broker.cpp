@@ -4,22 +4,13 @@
 
 #include <MQTTClient.h>
 
-#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
-#include <future>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -31,137 +22,12 @@ namespace {
 const char kMosquitto[] = "/usr/sbin/mosquitto";
 const char kMosquittoPasswd[] = "/usr/bin/mosquitto_passwd";
 
-// Runs in a child forked from the spawner thread (async-signal-safe calls only).
-// The child supervises the program: the program itself may switch users (mosquitto
-// does when started as root), which clears a parent-death signal, so the
-// supervisor keeps it instead. SIGTERM to the supervisor, or the death of the
-// test process, stops the program (SIGTERM, SIGKILL after 5 s); the supervisor
-// exits with the program's status.
-[[noreturn]] void supervise(pid_t parent, char* const* argv, const char* out) {
-    sigset_t none, watched;
-    sigemptyset(&none);
-    sigemptyset(&watched);
-    sigaddset(&watched, SIGTERM);
-    sigaddset(&watched, SIGCHLD);
-    sigprocmask(SIG_SETMASK, &watched, nullptr);
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (getppid() != parent) _exit(127);
-    int in = open("/dev/null", O_RDONLY);
-    int o = open(out, O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (in >= 0) dup2(in, 0);
-    if (o >= 0) {
-        dup2(o, 1);
-        dup2(o, 2);
-    }
-    syscall(SYS_close_range, 3U, ~0U, 0U);
-    pid_t child = fork();
-    if (child < 0) _exit(127);
-    if (child == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        signal(SIGPIPE, SIG_DFL);
-        execv(argv[0], argv);
-        _exit(127);
-    }
-    int status = 0;
-    bool terminating = false;
-    int ticks = 0;
-    for (;;) {
-        siginfo_t info;
-        timespec tick{0, 100 * 1000 * 1000};
-        int sig = sigtimedwait(&watched, &info, &tick);
-        pid_t r = waitpid(child, &status, WNOHANG);
-        if (r == child) break;
-        if (sig == SIGTERM && !terminating) {
-            terminating = true;
-            kill(child, SIGTERM);
-        }
-        if (terminating && ++ticks == 50) kill(child, SIGKILL);  // 5 s of 100 ms ticks
-    }
-    _exit(WIFEXITED(status) ? WEXITSTATUS(status)
-                            : 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0));
-}
-
-// Children are forked from one thread that lives as long as the process, and
-// ask the kernel to stop them when that thread ends: a test that aborts or is
-// killed takes its broker with it.
-class Spawner {
-public:
-    static Spawner& instance() {
-        static Spawner* s = new Spawner;  // never destroyed: its thread serves until exit
-        return *s;
-    }
-
-    pid_t spawn(const std::vector<std::string>& argv, const std::string& outFile) {
-        Job job{argv, outFile, {}};
-        std::future<pid_t> result = job.pid.get_future();
-        {
-            std::lock_guard<std::mutex> lk(mu_);
-            jobs_.push_back(&job);
-        }
-        cv_.notify_one();
-        return result.get();
-    }
-
-private:
-    struct Job {
-        std::vector<std::string> argv;
-        std::string outFile;
-        std::promise<pid_t> pid;
-    };
-
-    Spawner() {
-        std::thread([this] { serve(); }).detach();
-    }
-
-    void serve() {
-        for (;;) {
-            Job* job;
-            {
-                std::unique_lock<std::mutex> lk(mu_);
-                cv_.wait(lk, [this] { return !jobs_.empty(); });
-                job = jobs_.front();
-                jobs_.pop_front();
-            }
-            std::vector<char*> argv;
-            for (auto& a : job->argv) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            const char* out = job->outFile.c_str();
-            pid_t parent = getpid();
-            pid_t pid = fork();
-            if (pid == 0) supervise(parent, argv.data(), out);
-            job->pid.set_value(pid);
-        }
-    }
-
-    std::mutex mu_;
-    std::condition_variable cv_;
-    std::deque<Job*> jobs_;
-};
-
-// Waits for the child up to `timeout`; true when it has exited (and was reaped).
-bool reap(pid_t pid, std::chrono::milliseconds timeout, int* status = nullptr) {
-    int st = 0;
-    bool done = waitUntil(
-        [&] {
-            pid_t r = waitpid(pid, &st, WNOHANG);
-            return r == pid || (r < 0 && errno == ECHILD);
-        },
-        timeout);
-    if (status) *status = st;
-    return done;
-}
-
+// Runs a tool of mosquitto's to its end (20 s at most), its output appended
+// to `outFile`; its exit status, -1 when it did not end by itself.
 int runTool(const std::vector<std::string>& argv, const std::string& outFile) {
-    pid_t pid = Spawner::instance().spawn(argv, outFile);
-    if (pid < 0) return -1;
-    int status = 0;
-    if (!reap(pid, std::chrono::seconds(20), &status)) {
-        kill(pid, SIGKILL);
-        reap(pid, std::chrono::seconds(5));
-        return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    ChildProcess tool(argv, {}, outFile);
+    const int status = tool.wait(std::chrono::seconds(20));
+    return status >= 0 && status < 128 ? status : -1;
 }
 
 std::atomic<int> g_clientCounter{0};
@@ -179,7 +45,7 @@ struct Broker::Impl {
     Options options;
     TempDir dir;
     int port = 0;
-    pid_t pid = -1;
+    std::unique_ptr<ChildProcess> process;
 
     std::string conf() const { return dir.path() + "/mosquitto.conf"; }
     std::string logFile() const { return dir.path() + "/mosquitto.log"; }
@@ -217,8 +83,7 @@ struct Broker::Impl {
             dir.write("passwd", plain);
             chmod(passwd.c_str(), 0600);
             if (runTool({kMosquittoPasswd, "-U", passwd}, outFile()) != 0)
-                throw std::runtime_error("rig: mosquitto_passwd failed: " +
-                                         detail::readFile(outFile()));
+                throw std::runtime_error("rig: mosquitto_passwd failed: " + readFile(outFile()));
             chmod(passwd.c_str(), 0600);
             c += "password_file " + passwd + "\n";
         }
@@ -234,21 +99,18 @@ struct Broker::Impl {
 
     // One attempt; false when mosquitto exited before it listened.
     bool tryStart() {
-        pid = Spawner::instance().spawn({kMosquitto, "-c", conf()}, outFile());
-        if (pid < 0) throw std::runtime_error("rig: cannot fork mosquitto");
+        process = std::make_unique<ChildProcess>(std::vector<std::string>{kMosquitto, "-c", conf()},
+                                                 ChildProcess::Environment(), outFile());
+        if (process->pid() < 0) throw std::runtime_error("rig: cannot fork mosquitto");
         bool exited = false;
         bool up = waitUntil(
             [&] {
-                int st;
-                if (waitpid(pid, &st, WNOHANG) == pid) {
-                    exited = true;
-                    return true;
-                }
-                return detail::acceptsConnections(port);
+                exited = !process->running();
+                return exited || detail::acceptsConnections(port);
             },
             std::chrono::seconds(10));
         if (exited) {
-            pid = -1;
+            process.reset();
             return false;
         }
         if (!up) {
@@ -260,16 +122,11 @@ struct Broker::Impl {
     }
 
     void stop() {
-        if (pid <= 0) return;
-        kill(pid, SIGTERM);  // the supervisor escalates to SIGKILL after 5 s itself
-        if (!reap(pid, std::chrono::seconds(8))) {
-            kill(pid, SIGKILL);
-            reap(pid, std::chrono::seconds(5));
-        }
-        pid = -1;
+        if (process) process->stop();
+        process.reset();
     }
 
-    std::string allLog() const { return detail::readFile(logFile()) + detail::readFile(outFile()); }
+    std::string allLog() const { return readFile(logFile()) + readFile(outFile()); }
 };
 
 Broker::Broker() : Broker(Options()) {}
@@ -293,15 +150,7 @@ int Broker::port() const { return impl_->port; }
 
 std::string Broker::uri() const { return "tcp://127.0.0.1:" + std::to_string(impl_->port); }
 
-bool Broker::running() const {
-    if (impl_->pid <= 0) return false;
-    int st;
-    if (waitpid(impl_->pid, &st, WNOHANG) == impl_->pid) {
-        impl_->pid = -1;
-        return false;
-    }
-    return true;
-}
+bool Broker::running() const { return impl_->process && impl_->process->running(); }
 
 void Broker::start() {
     if (running()) return;
@@ -335,7 +184,7 @@ void Broker::setAcl(const std::string& acl) {
     start();
 }
 
-std::string Broker::log() const { return detail::readFile(impl_->logFile()); }
+std::string Broker::log() const { return readFile(impl_->logFile()); }
 
 // ---------------------------------------------------------------- publisher
 
@@ -475,26 +324,8 @@ bool CliPublisher::publish(const std::string& topic, const std::string& payload)
         args.push_back("-f");
         args.push_back(impl_->dir.write("payload" + std::to_string(++impl_->count), payload));
     }
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return false;
-    int status = 0;
-    bool done =
-        waitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, std::chrono::seconds(10));
-    if (!done) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        return false;
-    }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    ChildProcess program(args, {}, "/dev/null");
+    return program.wait(std::chrono::seconds(10)) == 0;
 }
 
 }  // namespace rig

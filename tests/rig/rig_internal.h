@@ -16,7 +16,6 @@ std::string tempPattern(const std::string& what);
 int freePort();
 // Whether something accepts TCP connections on 127.0.0.1:port.
 bool acceptsConnections(int port);
-std::string readFile(const std::string& path);
 
 }  // namespace detail
 }  // namespace rig

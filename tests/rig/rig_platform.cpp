@@ -489,29 +489,25 @@ bool PlatformServer::waitForRequests(size_t n, std::chrono::milliseconds timeout
     });
 }
 
+std::string PlatformServer::initReply(const InitSettings& s) {
+    const std::string clientId =
+        s.clientId.empty() ? "zolvo-test-" + std::to_string(++g_clientIdCounter) : s.clientId;
+    return "{\"code\":\"0000\",\"msg\":\"ok\",\"data\":{\"prepaymentType\":1,\"mqttAddress\":\"" +
+           jsonEscape(s.uri) + "\",\"mqttUsername\":\"" + jsonEscape(s.username) +
+           "\",\"mqttPassword\":\"" + jsonEscape(s.password) + "\",\"mqttClientId\":\"" +
+           jsonEscape(clientId) + "\",\"mqttTopic\":\"" + jsonEscape(s.topic) +
+           "\",\"mqttQos\":1,\"mqttTimeout\":" + std::to_string(s.receiveTimeoutMs) +
+           ",\"mqttConnectTimeout\":3,\"mqttKeepAliveInterval\":20,\"mqttCleanSession\":1,"
+           "\"useSslTls\":0,\"sslTlsVersion\":\"" +
+           jsonEscape(s.sslTlsVersion) + "\"}}";
+}
+
 std::string PlatformServer::defaultInitReply(const std::string& brokerUri,
                                              const std::string& topic) {
-    int n = ++g_clientIdCounter;
-    return "{\"code\":\"0000\",\"msg\":\"ok\",\"data\":{"
-           "\"prepaymentType\":1,"
-           "\"mqttAddress\":\"" +
-           jsonEscape(brokerUri) +
-           "\","
-           "\"mqttUsername\":\"\","
-           "\"mqttPassword\":\"\","
-           "\"mqttClientId\":\"zolvo-test-" +
-           std::to_string(n) +
-           "\","
-           "\"mqttTopic\":\"" +
-           jsonEscape(topic) +
-           "\","
-           "\"mqttQos\":1,"
-           "\"mqttTimeout\":200,"
-           "\"mqttConnectTimeout\":3,"
-           "\"mqttKeepAliveInterval\":20,"
-           "\"mqttCleanSession\":1,"
-           "\"useSslTls\":0,"
-           "\"sslTlsVersion\":\"TLSv1.2\"}}";
+    InitSettings settings;
+    settings.uri = brokerUri;
+    settings.topic = topic;
+    return initReply(settings);
 }
 
 // ---------------------------------------------------------------- signatures

@@ -110,6 +110,8 @@ bool acceptsConnections(int port) {
     return ok;
 }
 
+}  // namespace detail
+
 std::string readFile(const std::string& path) {
     std::string out;
     FILE* f = std::fopen(path.c_str(), "rb");
@@ -120,8 +122,6 @@ std::string readFile(const std::string& path) {
     std::fclose(f);
     return out;
 }
-
-}  // namespace detail
 
 // ---------------------------------------------------------------- encodings
 
@@ -227,7 +227,7 @@ OutputCapture::~OutputCapture() {
 std::string OutputCapture::text() const {
     flushAll();
     // Read through a descriptor of our own so that the writers' offset is untouched.
-    return detail::readFile(impl_->path);
+    return readFile(impl_->path);
 }
 
 bool OutputCapture::waitFor(const std::string& needle, std::chrono::milliseconds timeout) const {

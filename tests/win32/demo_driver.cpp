@@ -19,9 +19,8 @@
 #include <vector>
 
 #include "demo_commands_script.h"
-#include "host_process.h"
 #include "rig.h"
-#include "wire_hex.h"
+#include "wine_run.h"
 
 using demoscript::Form;
 using demoscript::formOf;
@@ -35,28 +34,16 @@ const char* const kKey = "586013972460318275";
 
 // One run of the demo host under wine, on the offscreen platform with the
 // build's Qt.
-class DemoRun : public hostrun::HostProcess {
+class DemoRun : public winerun::WineRun {
 public:
     explicit DemoRun(std::vector<std::string> args)
-        : HostProcess(command(std::move(args)), environment()) {}
+        : DemoRun(std::move(args), winerun::requiredEnv("ZOLVO_WIN32_QT")) {}
 
 private:
-    static std::vector<std::string> command(std::vector<std::string> args) {
-        const std::string program = hostrun::requiredEnv("ZOLVO_WIN32_DEMO_HOST");
-        if (program.empty()) return {};
-        args.insert(args.begin(), {"wine", program});
-        return args;
-    }
-    static Environment environment() {
-        const std::string qt = hostrun::requiredEnv("ZOLVO_WIN32_QT");
-        return {{"WINEDEBUG", "-all"},
-                {"WINEDLLOVERRIDES", "mscoree,mshtml="},
-                {"WINEPATH", hostrun::requiredEnv("ZOLVO_WIN32_DLLS") + ";" + qt + "/bin"},
-                {"WINEPREFIX", hostrun::requiredEnv("WINEPREFIX")},
-                {"QT_PLUGIN_PATH", "Z:" + qt + "/plugins"},
-                {"QT_QPA_PLATFORM", "offscreen"},
-                {"LC_ALL", "zh_CN.GBK"}};
-    }
+    DemoRun(std::vector<std::string> args, const std::string& qt)
+        : WineRun(winerun::requiredEnv("ZOLVO_WIN32_DEMO_HOST"), std::move(args),
+                  winerun::requiredEnv("ZOLVO_WIN32_DLLS") + ";" + qt + "/bin", "zh_CN.GBK",
+                  {{"QT_PLUGIN_PATH", "Z:" + qt + "/plugins"}, {"QT_QPA_PLATFORM", "offscreen"}}) {}
 };
 
 }  // namespace
@@ -110,15 +97,13 @@ TEST(Win32Demo, EveryFunctionReachesThePlatformAsOnLinux) {
 }
 
 TEST(Win32Demo, CallbackObjectAnswersTheFourCommands) {
-    rig::Broker broker;
-    rig::PlatformServer server;
-    replyInGbk(server);
-    const std::string topic = "zolvo/test/demo-win32";
-    server.setBroker(broker.uri(), topic);
-    DemoRun run({"commands", server.baseUrl()});
+    rig::CommandSite site("zolvo/test/demo-win32");
+    replyInGbk(site.platform);
+    DemoRun run({"commands", site.platform.baseUrl()});
     ASSERT_TRUE(run.waitFor("R serving -\n", 90s)) << run.output();
     EXPECT_EQ(run.result("init"), "{\"code\":\"0000\",\"msg\":\"初始化成功!\"}");
-    demoscript::checkFourCommands(server, broker, topic, [&] { return run.output(); });
+    demoscript::checkFourCommands(site.platform, site.broker, site.topic,
+                                  [&] { return run.output(); });
     if (::testing::Test::HasFailure()) std::cerr << "---- the demo's output ----\n" << run.output();
 
     run.closeInput();

@@ -29,6 +29,10 @@
 #include "mainwindow.h"
 #include "wire_hex.h"
 
+using demotest::kChooserItems;
+using demotest::kWidgetTable;
+using demotest::WidgetRow;
+
 namespace {
 
 const char *const kSampleUrl = "http://127.0.0.1:18080";
@@ -68,29 +72,6 @@ void init(QWidget &window, const QString &url) {
 
 // ---------------------------------------------------------------- window
 
-struct Row {
-    const char *name;
-    const char *className;
-    QRect geometry;
-    const char *text;  // nullptr: not a label or button
-};
-
-const Row kTable[] = {
-    {"typeComboBox", "QComboBox", QRect(180, 10, 200, 26), nullptr},
-    {"reqLabel", "QLabel", QRect(110, 50, 61, 21), "请求参数:"},
-    {"replabel", "QLabel", QRect(130, 230, 54, 21), "返回值:"},
-    {"cancelButton", "QPushButton", QRect(300, 420, 80, 28), "取消"},
-    {"submitButton", "QPushButton", QRect(440, 420, 80, 28), "确定"},
-    {"fileButton", "QPushButton", QRect(170, 420, 80, 28), "选择图片"},
-    {"imgLabel", "QLabel", QRect(180, 460, 341, 151), ""},
-    {"typeLabel", "QLabel", QRect(110, 10, 61, 20), "数据接口:"},
-    {"requestPlainTextEdit", "QPlainTextEdit", QRect(180, 50, 361, 161), nullptr},
-    {"responsePlainTextEdit", "QPlainTextEdit", QRect(180, 230, 361, 161), nullptr},
-};
-
-const char *const kItems[8] = {"初始化",   "车辆入场", "离场前",   "离场后",
-                               "订单查询", "附件上传", "订单补缴", "免费车辆"};
-
 class DemoWindowOnWindows : public QObject {
     Q_OBJECT
 
@@ -100,7 +81,7 @@ private slots:
         window.show();
         QCOMPARE(window.size(), QSize(683, 621));
         QCOMPARE(window.objectName(), QStringLiteral("MainWindow"));
-        for (const Row &row : kTable) {
+        for (const WidgetRow &row : kWidgetTable) {
             QWidget *w = window.findChild<QWidget *>(QString::fromLatin1(row.name));
             QVERIFY2(w != nullptr, row.name);
             QCOMPARE(w->metaObject()->className(), row.className);
@@ -112,7 +93,8 @@ private slots:
         }
         auto *combo = window.findChild<QComboBox *>(QStringLiteral("typeComboBox"));
         QCOMPARE(combo->count(), 8);
-        for (int i = 0; i < 8; ++i) QCOMPARE(combo->itemText(i), QString::fromUtf8(kItems[i]));
+        for (int i = 0; i < 8; ++i)
+            QCOMPARE(combo->itemText(i), QString::fromUtf8(kChooserItems[i]));
     }
 
     void everyChoiceLoadsItsSample() {

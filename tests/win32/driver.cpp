@@ -15,83 +15,62 @@
 // Every wine run gets WINEDEBUG=-all, WINEDLLOVERRIDES="mscoree,mshtml=",
 // LC_ALL=zh_CN.GBK (ANSI code page 936) unless a test names another, and a
 // time-out after which it is killed.
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <fstream>
 #include <map>
-#include <mutex>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "../reliability/exit_checks.h"
+#include "../requests/wire_cases.h"
 #include "broken_text_checks.h"
 #include "codepage.h"
-#include "exit_checks.h"
-#include "host_process.h"
+#include "command_recorder.h"
 #include "result_text.h"
 #include "rig.h"
+#include "wine_run.h"
 #include "wire_hex.h"
 
 using namespace std::chrono_literals;
 
 namespace {
 
-constexpr const char* kKey = "7Hq2Lm9PxW4c";
-constexpr const char* kParkCode = "201808150001";
-constexpr const char* kSysCode = "0001";
-constexpr const char* kChannel = "A4";
+using wirecases::kChannel;
+using wirecases::kKey;
+using wirecases::kParkCode;
+using wirecases::kSysCode;
 constexpr const char* kManufacturer = "ZOLVO-WIN32";
 
 std::string gbk(const std::string& utf8) { return rig::utf8ToGbk(utf8); }
 using rig::resultText;
-std::string signedForm(const std::string& form) {
-    return form + "&sign=" + rig::opensslMd5Hex(form + "&key=" + kKey);
-}
 
 std::string unhex(const std::string& text) { return wirehex::decode(text); }
 
+using winerun::requiredEnv;
+
 // One run of a host program under wine.
-class WineRun : public hostrun::HostProcess {
+class WineRun : public winerun::WineRun {
 public:
     WineRun(bool staticHost, std::vector<std::string> args, std::string lcAll = "zh_CN.GBK")
-        : WineRun(hostrun::requiredEnv(staticHost ? "ZOLVO_WIN32_HOST_STATIC" : "ZOLVO_WIN32_HOST"),
+        : WineRun(requiredEnv(staticHost ? "ZOLVO_WIN32_HOST_STATIC" : "ZOLVO_WIN32_HOST"),
                   std::move(args), std::move(lcAll)) {}
     // Another program of the Windows build, or one built elsewhere with the DLLs
     // of the folder that `dllsVariable` names (none: only those beside it).
     WineRun(const std::string& program, std::vector<std::string> args,
             std::string lcAll = "zh_CN.GBK", const char* dllsVariable = "ZOLVO_WIN32_DLLS")
-        : HostProcess(command(program, std::move(args)),
-                      environment(std::move(lcAll), dllsVariable)) {}
-
-private:
-    static std::vector<std::string> command(const std::string& program,
-                                            std::vector<std::string> args) {
-        if (program.empty()) return {};
-        args.insert(args.begin(), {"wine", program});
-        return args;
-    }
-    static Environment environment(std::string lcAll, const char* dllsVariable) {
-        return {{"WINEDEBUG", "-all"},
-                {"WINEDLLOVERRIDES", "mscoree,mshtml="},
-                {"WINEPATH", dllsVariable ? hostrun::requiredEnv(dllsVariable) : ""},
-                {"WINEPREFIX", hostrun::requiredEnv("WINEPREFIX")},
-                {"LC_ALL", lcAll}};
-    }
+        : winerun::WineRun(program, std::move(args),
+                           dllsVariable != nullptr ? requiredEnv(dllsVariable) : std::string(),
+                           lcAll) {}
 };
 
 // Where a host program was when it ended: in its scenario, or past "DONE" in
 // the process's exit (the exit handlers, static destructors, DLL detach).
-std::string stepReached(const hostrun::HostProcess& run) {
+std::string stepReached(const rig::ChildProcess& run) {
     const std::string out = run.output();
     if (out.find("DONE") == std::string::npos) return "ended inside its scenario";
     if (out.find("EXITING") == std::string::npos) return "ended after DONE, before exit began";
@@ -184,83 +163,28 @@ TEST(Win32, InitTextsStayGbkUnderAnotherAnsiCodePage) { checkInitRun("en_US.UTF-
 
 // ------------------------------------------------------------------ requests
 
-struct WireCase {
-    const char* name;
-    const char* path;
-    bool multipart;
-    bool utf8;         // the form text goes out converted to UTF-8
-    const char* form;  // the form text before signing, readable (UTF-8) here
-};
-
-// The calls are host.cpp's scenarioRequests; the forms are those of tests/requests.
-const WireCase kWireCases[] = {
-    {"entry", "/api/car/enter.do", true, true,
-     "carNumber=陕A88888&entryType=2&inChannel=0001&inTime=20180831123056&orderId=201808310001"
-     "&parkCode=201808150001&scanNumber=扫SCAN01&sysCode=0001"},
-    {"leave", "/api/car/out.do", true, true,
-     "carNumber=陕A88888&duration=-60&orderAmount=300&orderId=201808310001"
-     "&outTime=20180831133056&outType=2&parkCode=201808150001&scanNumber=SCAN01&sysCode=0001"},
-    {"finish", "/api/car/leave.do", false, false,
-     "carNumber=陕A88888&finishTime=20180831133056&orderId=201808310001&parkCode=201808150001"},
-    {"freeCar", "/api/free/car/push.do", false, true,
-     "carNumber=陕A88888&channel=A4&delFlag=1&endTime=20181231235959&parkCode=201808150001"
-     "&remarks=长期免费 车辆&startTime=20180901000000&sysCode=0001"},
-    {"pushOrder", "/api/order/receive.do", false, true,
-     "carNumber=陕A88888&duration=3600&inChannel=0001&inTime=20180831123056&orderAmount=300"
-     "&orderId=201808310001&outChannel=A4&outTime=20180831133056&parkCode=201808150001"
-     "&sysCode=0001"},
-    {"queryOrder", "/api/order/query.do", false, false,
-     "orderId=陕201808310001&parkCode=201808150001"},
-    {"scanningOrder", "/api/qr/order/receive.do", false, true,
-     "carNumber=陕A88888&duration=-60&inChannel=0001&inTime=20180831123056&orderAmount=300"
-     "&orderId=201808310001&outChannel=A4&outTime=20180831133056&parkCode=201808150001"
-     "&scanNumner=SCAN01"},
-    {"suppOrder", "/api/order/supp.do", false, true,
-     "carNumber=陕A88888&channel=A4&duration=-60&endTime=20180731000000&orderAmount=300"
-     "&orderId=SUPP0001&parkCode=201808150001&startTime=20180801000000&sysCode=0001"},
-    {"uploadFile", "/api/file/upload.do", true, false,
-     "attType=入场&orderId=陕201808310001&parkCode=201808150001"},
-};
-
+// The calls of host.cpp's scenario "requests" are those of the table.
 TEST(Win32, NineRequestsOnTheWireAndTheFileCases) {
     rig::PlatformServer server;
     rig::TempDir dir;
     const std::string image = dir.write("in.jpg", std::string("\x89PNG\r\n\x1A\n\0\0IMG", 13));
-    const std::string upload = dir.write("att.jpg", std::string("\xFF\xD8\xFF\xE0\0JFIF", 9));
+    const std::string upload = dir.write("att.jpg", wirecases::kUploadBytes);
     // Every reply returns as it came: GBK bytes, an error status and all.
     rig::Reply reply;
     reply.status = 500;
     reply.body = gbk("{\"code\":\"9999\",\"msg\":\"平台错误\"} trailing");
-    for (const auto& c : kWireCases) server.setReply(c.path, reply);
+    for (const auto& c : wirecases::kCases) server.setReply(c.path, reply);
 
     WineRun run(false, {"requests", server.baseUrl(), image, upload, dir.path()});
     EXPECT_RAN_TO_END(run, 120);
     EXPECT_EQ(run.result("init"), resultText("0000", "初始化成功!"));
 
-    for (const auto& c : kWireCases) {
+    for (const auto& c : wirecases::kCases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(hexOf(run.result(c.name)), hexOf(reply.body));
         const auto sent = server.requestsTo(c.path);
         ASSERT_GE(sent.size(), 1u);
-        const rig::RecordedRequest& request = sent.front();
-        EXPECT_EQ(request.method, "POST");
-        EXPECT_EQ(request.multipart, c.multipart);
-        if (!c.multipart) {
-            EXPECT_EQ(request.header("Content-Type"),
-                      "application/x-www-form-urlencoded; charset=UTF-8");
-        }
-        // 陕 travels as UTF-8 (E9 99 95) or as its GBK bytes (C9 C2).
-        const std::string wire = rig::wireForm(request);
-        EXPECT_NE(wire.find(c.utf8 ? "\xE9\x99\x95" : "\xC9\xC2"), std::string::npos)
-            << rig::hex(wire);
-        if (!c.utf8) {
-            EXPECT_EQ(wire.find("\xE9\x99\x95"), std::string::npos);
-        }
-        // The signature covers the GBK text.
-        const std::string asGbk = c.utf8 ? rig::utf8ToGbk(wire) : wire;
-        EXPECT_TRUE(rig::checkSign(asGbk, kKey)) << asGbk;
-        EXPECT_EQ(hexOf(asGbk), hexOf(signedForm(gbk(c.form))));
-        EXPECT_EQ(request.body.find(kKey), std::string::npos);
+        wirecases::checkWire(c, sent.front());
     }
 
     // The upload: the file as the part fileImage, and its speed line.
@@ -268,7 +192,7 @@ TEST(Win32, NineRequestsOnTheWireAndTheFileCases) {
     ASSERT_EQ(uploads.size(), 1u);
     const rig::Part* file = uploads[0].part("fileImage");
     ASSERT_NE(file, nullptr);
-    EXPECT_EQ(hexOf(file->contents), hexOf(std::string("\xFF\xD8\xFF\xE0\0JFIF", 9)));
+    EXPECT_EQ(hexOf(file->contents), hexOf(wirecases::kUploadBytes));
     EXPECT_TRUE(std::regex_search(
         run.output(), std::regex("Speed: [0-9]+ bytes/sec during [0-9]+\\.[0-9]{6} seconds")))
         << run.output();
@@ -361,44 +285,21 @@ TEST(Win32, BrokenGbkEndingsSendTheSameFormAsLinux) {
 
 // ------------------------------------------------------------------ commands
 
-struct CommandRig {
-    rig::Broker broker;
-    rig::PlatformServer platform;
-    std::string topic;
-    rig::CliPublisher sender{broker.port()};
-
-    explicit CommandRig(const std::string& name) : topic("zolvo/win32/" + name) {
-        platform.setBroker(broker.uri(), topic);
-    }
-    std::string subscribed() const { return "sub topic: " + topic + " ,return code : 0"; }
-    bool send(const std::string& payload) { return sender.publish(topic, payload); }
-};
+using CommandRig = rig::CommandSite;
 
 TEST(Win32, FourCommandsReachTheCallbackObject) {
     CommandRig rig("commands");
     WineRun run(false, {"commands", rig.platform.baseUrl()});
     ASSERT_TRUE(run.waitFor(rig.subscribed(), 60s)) << run.output();
-    // Texts pass as the payload's bytes: the GBK plate stays GBK.
-    ASSERT_TRUE(
-        rig.send(R"({"command":"prePay","orderId":"O1","carNumber":"C1","parkCode":"P1"})"));
-    ASSERT_TRUE(rig.send(R"({"command":"qrCodePay","parkCode":"P2","sysCode":"S2","channel":"CH2",)"
-                         R"("scanNumber":"SN2","orderId":"O2","carNumber":"C2","tempCar":1})"));
-    ASSERT_TRUE(rig.send(R"({"parkCode":"P3","sysCode":"S3","channel":"CH3","carNumber":"C3",)"
-                         R"("scanNumber":"SN3","command":"qrCodeEntry"})"));
-    ASSERT_TRUE(rig.send("{\"command\":\"payNotice\",\"orderId\":\"O4\",\"carNumber\":\"\xBE\xA9"
-                         "A12345\","
-                         "\"payStatus\":1,\"payAmount\":1500,\"duration\":3600,"
-                         "\"inTime\":\"20180831123056\",\"outTime\":\"20180831133056\","
-                         "\"payTime\":\"20180831133000\",\"payMethod\":2,\"parkCode\":\"P4\"}"));
+    for (const rig::CommandCase& c : rig::kFourCommands) ASSERT_TRUE(rig.send(c.payload));
     EXPECT_RAN_TO_END(run, 60);
     EXPECT_EQ(run.result("all-four"), "yes");
-    EXPECT_EQ(run.result("queryOrder"), "P1|O1|C1");
-    EXPECT_EQ(run.result("scanQrCodePay"), "P2|S2|CH2|SN2|O2|C2|1");
-    EXPECT_EQ(run.result("scanQrEntry"), "P3|S3|CH3|C3|SN3");
-    EXPECT_EQ(hexOf(run.result("noticeOfPaymentResult")),
-              hexOf("O4|\xBE\xA9"
-                    "A12345|1|1500|3600|20180831123056|20180831133056|"
-                    "20180831133000|2|P4"));
+    // The host prints each call as "R <function> <arguments joined with |>".
+    for (const rig::CommandCase& c : rig::kFourCommands) {
+        const std::string call = c.call;
+        const size_t bar = call.find('|');
+        EXPECT_EQ(hexOf(run.result(call.substr(0, bar))), hexOf(call.substr(bar + 1)));
+    }
 }
 
 TEST(Win32, PayloadsReachTheCallbackFunction) {
@@ -500,8 +401,7 @@ TEST(Win32, AHangingProgramIsKilledAtItsTimeOut) {
 // with that copy's DLLs: init, a request, a command, unInit.
 void checkPackageHost(const char* hostVariable, const char* dllsVariable) {
     CommandRig rig("package");
-    WineRun run(hostrun::requiredEnv(hostVariable), {rig.platform.baseUrl()}, "zh_CN.GBK",
-                dllsVariable);
+    WineRun run(requiredEnv(hostVariable), {rig.platform.baseUrl()}, "zh_CN.GBK", dllsVariable);
     ASSERT_TRUE(run.waitFor(rig.subscribed(), 60s)) << run.output();
     ASSERT_TRUE(
         rig.send(R"({"command":"prePay","orderId":"O9","carNumber":"C9","parkCode":"P9"})"));
@@ -550,7 +450,7 @@ TEST(Win32, VersionResourceCarriesTheProjectVersion) {
 // other thread of the process is gone: the process still ends at once, with
 // the exit code that main returned.
 void checkWineExit(const char* hostVariable, const std::string& mode) {
-    const std::string host = hostrun::requiredEnv(hostVariable);
+    const std::string host = requiredEnv(hostVariable);
     exitcheck::checkProcessExit(
         [&](const std::vector<std::string>& args) { return std::make_unique<WineRun>(host, args); },
         mode);
@@ -578,7 +478,7 @@ TEST(Win32, ExitWithAGlobalLibraryObjectWhileACallbackIsInARequest) {
 // unInit, init and the destructor on three threads: no channel outlives the
 // destructor, also when the init won the race.
 TEST(Win32, NoChannelOutlivesADestructorRacingInitAndUnInit) {
-    const std::string host = hostrun::requiredEnv("ZOLVO_WIN32_RACE_HOST");
+    const std::string host = requiredEnv("ZOLVO_WIN32_RACE_HOST");
     exitcheck::checkTeardownRace(
         [&](const std::vector<std::string>& args) { return std::make_unique<WineRun>(host, args); },
         30);

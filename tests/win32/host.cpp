@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "../requests/wire_cases.h"
 #include "broken_texts.h"
 #include "wire_hex.h"
 #include "zolvo_sdk/zolvo_sdk.h"
@@ -42,10 +43,11 @@ namespace {
 
 // The car park of every scenario (the driver checks against the same values).
 const char* const kManufacturer = "ZOLVO-WIN32";
-const char* const kParkCode = "201808150001";
-const char* const kSysCode = "0001";
-const char* const kChannel = "A4";
-const char* const kKey = "7Hq2Lm9PxW4c";
+using wirecases::kChannel;
+using wirecases::kKey;
+using wirecases::kParkCode;
+using wirecases::kPlate;
+using wirecases::kSysCode;
 
 std::mutex g_printMutex;
 
@@ -130,17 +132,6 @@ public:
     }
 };
 
-// GBK bytes of the texts the scenarios send (陕A88888, 陕201808310001, 扫SCAN01,
-// 长期免费 车辆, 入场), written as bytes so that no source encoding is involved.
-const std::string kPlate = "\xC9\xC2"
-                           "A88888";
-const std::string kOrderGbk = "\xC9\xC2"
-                              "201808310001";
-const std::string kScanGbk = "\xC9\xA8"
-                             "SCAN01";
-const std::string kRemarks = "\xB3\xA4\xC6\xDA\xC3\xE2\xB7\xD1 \xB3\xB5\xC1\xBE";
-const std::string kAttType = "\xC8\xEB\xB3\xA1";
-
 int usage() {
     std::fputs("usage: zolvo_win32_host <scenario> <arguments>\n", stderr);
     return 2;
@@ -180,21 +171,7 @@ int scenarioRequests(const std::vector<std::string>& a) {
     const std::string& folder = a[3];
     ZOLVOSDK::setCallBackFun(&onPayload);
     result("init", init(a[0]));
-    result("entry", ZOLVOSDK::entry(kPlate, "20180831123056", "201808310001", "", 2, kScanGbk));
-    result("leave",
-           ZOLVOSDK::leave(kPlate, "20180831133056", "201808310001", -60, 300, "", 2, "SCAN01"));
-    result("finish", ZOLVOSDK::finish("201808310001", kPlate, "20180831133056"));
-    result("freeCar",
-           ZOLVOSDK::freeCar(kPlate, "20180901000000", "20181231235959", kRemarks, true));
-    result("pushOrder", ZOLVOSDK::pushOrder("201808310001", kPlate, "20180831123056", "0001",
-                                            "20180831133056", "0001", 3600, 300));
-    result("queryOrder", ZOLVOSDK::queryOrder(kOrderGbk));
-    result("scanningOrder",
-           ZOLVOSDK::scanningOrder("SCAN01", "201808310001", kPlate, "20180831123056", "0001",
-                                   "20180831133056", "0002", -60, 300));
-    result("suppOrder",
-           ZOLVOSDK::suppOrder(kPlate, "20180801000000", "20180731000000", "SUPP0001", -60, 300));
-    result("uploadFile", ZOLVOSDK::uploadFile(kOrderGbk, upload, kAttType));
+    for (const wirecases::WireCase& c : wirecases::kCases) result(c.name, c.call(upload));
     result("entry-image", ZOLVOSDK::entry(kPlate, "20180831123056", "IMG00001", image, 0, ""));
     result("entry-missing-image",
            ZOLVOSDK::entry(kPlate, "20180831123056", "IMG00002", folder + "/none.jpg", 0, ""));

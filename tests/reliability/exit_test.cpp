@@ -9,7 +9,7 @@ exitcheck::Start linuxStart(const std::string& host) {
     return [host](const std::vector<std::string>& args) {
         std::vector<std::string> argv{host};
         argv.insert(argv.end(), args.begin(), args.end());
-        return std::make_unique<hostrun::HostProcess>(argv, hostrun::HostProcess::Environment{});
+        return std::make_unique<rig::ChildProcess>(argv);
     };
 }
 

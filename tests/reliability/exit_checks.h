@@ -1,6 +1,6 @@
-// The checks of the hosts built for both systems, run on Windows under wine
-// (driver.cpp) and on Linux (exit_test.cpp): the exit hosts (exit_host.cpp
-// with exit_plugin.cpp) and the teardown race host (race_host.cpp).
+// The checks of the hosts built for both systems (tests/win32: exit_host.cpp
+// with exit_plugin.cpp, and race_host.cpp), run on Linux (exit_test.cpp) and
+// on Windows under wine (tests/win32/driver.cpp).
 #ifndef ZOLVO_TESTS_EXIT_CHECKS_H
 #define ZOLVO_TESTS_EXIT_CHECKS_H
 
@@ -16,30 +16,25 @@
 #include <thread>
 #include <vector>
 
-#include "host_process.h"
 #include "rig.h"
 
 namespace exitcheck {
 
 using namespace std::chrono_literals;
-using Start = std::function<std::unique_ptr<hostrun::HostProcess>(const std::vector<std::string>&)>;
+using Start = std::function<std::unique_ptr<rig::ChildProcess>(const std::vector<std::string>&)>;
 
 // Runs the host in `mode` (idle, commands, callback) against a platform and a
 // broker on loopback, lets main return 7, and checks that the process has
 // ended within 2 s of that, with status 7, and that the plug-in's global
 // object ran its end.
 inline void checkProcessExit(const Start& start, const std::string& mode) {
-    rig::Broker broker;
-    rig::PlatformServer platform;
-    const std::string topic = "zolvo/exit/" + mode;
-    platform.setBroker(broker.uri(), topic);
+    rig::CommandSite site("zolvo/exit/" + mode);
     rig::Reply late;  // the request made from inside the callback takes a second
     late.delayMs = 1000;
-    platform.setReply("/api/order/receive.do", late);
-    rig::CliPublisher sender(broker.port());
+    site.platform.setReply("/api/order/receive.do", late);
 
-    const auto run = start({mode, platform.baseUrl(), "7"});
-    ASSERT_TRUE(run->waitFor("sub topic: " + topic + " ,return code : 0", 60s)) << run->output();
+    const auto run = start({mode, site.platform.baseUrl(), "7"});
+    ASSERT_TRUE(run->waitFor(site.subscribed(), 60s)) << run->output();
     std::atomic<bool> stop{false};
     std::thread publisher;
     if (mode == "idle") {
@@ -48,8 +43,8 @@ inline void checkProcessExit(const Start& start, const std::string& mode) {
     } else {
         publisher = std::thread([&] {
             for (int n = 0; !stop; ++n) {
-                sender.publish(topic, "{\"command\":\"prePay\",\"orderId\":\"E" +
-                                          std::to_string(n) + "\",\"carNumber\":\"C\"}");
+                site.send("{\"command\":\"prePay\",\"orderId\":\"E" + std::to_string(n) +
+                          "\",\"carNumber\":\"C\"}");
                 std::this_thread::sleep_for(50ms);
             }
         });
@@ -67,7 +62,7 @@ inline void checkProcessExit(const Start& start, const std::string& mode) {
     EXPECT_LT(endedAt - returnedAt, 2s) << out;
     EXPECT_NE(out.find("PLUGIN-ENDED"), std::string::npos) << out;
     if (mode == "callback") {
-        EXPECT_GE(platform.requestsTo("/api/order/receive.do").size(), 1u);
+        EXPECT_GE(site.platform.requestsTo("/api/order/receive.do").size(), 1u);
     }
 }
 
@@ -76,24 +71,19 @@ inline void checkProcessExit(const Start& start, const std::string& mode) {
 // commands keep coming, and checks that no channel is alive once the
 // destructor has returned: nothing connects, receives or logs after it.
 inline void checkTeardownRace(const Start& start, int tries) {
-    rig::Broker broker;
-    rig::PlatformServer platform;
-    const std::string topic = "zolvo/exit/race";
-    platform.setBroker(broker.uri(), topic);
-    rig::CliPublisher sender(broker.port());
+    rig::CommandSite site("zolvo/exit/race");
     std::atomic<bool> stop{false};
     std::thread publisher([&] {
         for (int n = 0; !stop; ++n) {
-            sender.publish(topic,
-                           "{\"command\":\"prePay\",\"orderId\":\"R" + std::to_string(n) + "\"}");
+            site.send("{\"command\":\"prePay\",\"orderId\":\"R" + std::to_string(n) + "\"}");
             std::this_thread::sleep_for(20ms);
         }
     });
     int outlived = 0, initsThatWon = 0;
     for (int first = 0; first < tries; first += 4) {
-        std::vector<std::unique_ptr<hostrun::HostProcess>> runs;
+        std::vector<std::unique_ptr<rig::ChildProcess>> runs;
         for (int i = first; i < std::min(first + 4, tries); ++i)
-            runs.push_back(start({platform.baseUrl(), std::to_string(i * 3000 / tries)}));
+            runs.push_back(start({site.platform.baseUrl(), std::to_string(i * 3000 / tries)}));
         for (auto& run : runs) {
             EXPECT_EQ(run->wait(60s), 0) << run->output();
             const std::string out = run->output();
