@@ -15,6 +15,8 @@
 # Any failure stops it with one line naming what failed, and a non-zero status.
 set -u -o pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=win32_deps.sh
+. "$here/win32_deps.sh"
 
 fail() {
   echo "windows_demo.sh: $*" >&2
@@ -53,7 +55,6 @@ done
 # nowhere is Windows' own.
 gcc_runtime=$(dirname "$(i686-w64-mingw32-g++-posix -print-libgcc-file-name)")
 dll_dirs=("$sdk_bin" "$qt/bin" "$prefix/bin" "$prefix/lib" "$gcc_runtime" /usr/i686-w64-mingw32/lib)
-imports() { i686-w64-mingw32-objdump -p "$1" | sed -n 's/^\s*DLL Name: //p'; }
 find_dll() {
   local d f
   for d in "${dll_dirs[@]}"; do
@@ -73,10 +74,9 @@ while [ ${#queue[@]} -gt 0 ]; do
       cp "$found" "$pkg/$dll" || fail "cannot copy $found"
       queue+=("$pkg/$dll")
     fi
-  done < <(imports "$current")
+  done < <(win32_imports "$current")
 done
-for needed in ZOLVO_SDK.dll Qt5Core.dll Qt5Gui.dll Qt5Widgets.dll libcurl.dll libjsoncpp.dll \
-  libpaho-mqtt3c.dll libstdc++-6.dll libgcc_s_dw2-1.dll libwinpthread-1.dll; do
+for needed in ZOLVO_SDK.dll $(win32_package_dlls demo); do
   [ -f "$pkg/$needed" ] || fail "demo package incomplete: $needed missing"
 done
 # Stripped as the library's package strips (which the DLLs taken from it
@@ -91,7 +91,7 @@ done < <(find "$pkg" \( -iname '*.dll' -o -iname '*.exe' \))
 # those of the third-party parts compiled into the Qt binaries of the package,
 # found from Qt's build (scripts/qt_notices.py).
 licenses=$pkg/licenses
-bash "$here/licenses.sh" "$licenses" zolvo_sdk curl jsoncpp paho gcc winpthreads mingw-crt qt ||
+bash "$here/licenses.sh" "$licenses" zolvo_sdk curl jsoncpp paho gcc winpthreads mingw-crt qtbase ||
   fail "licence texts missing"
 qt_binaries=()
 while read -r file; do
@@ -103,13 +103,14 @@ done < <(find "$pkg" -iname '*.dll' | LC_ALL=C sort)
 python3 "$here/qt_notices.py" "$out/deps/qtbase" "$out/src/qtbase" "$licenses/qt" "${qt_binaries[@]}" \
   >"$out/logs/qt-notices.log" 2>&1 || fail "Qt's third-party notices: $(tail -n 1 "$out/logs/qt-notices.log")"
 
+qt_version=$(win32_dep qtbase version)
 cat >"$pkg/README.txt" <<EOF
 ZOLVO_SDK_DEMO $version for 32-bit Windows
 
 Start ZOLVO_SDK_DEMO.exe from this folder; nothing needs to be installed. It
 runs on Windows 7 or later (32- or 64-bit) and keeps every file it needs here:
 the ZOLVO_SDK library (ZOLVO_SDK.dll with libcurl, jsoncpp and Paho MQTT C),
-Qt 5.15.8 (Qt5*.dll with platforms/, styles/ and imageformats/ below them) and
+Qt $qt_version (Qt5*.dll with platforms/, styles/ and imageformats/ below them) and
 the MinGW-w64 C++ runtime (libstdc++-6.dll, libgcc_s_dw2-1.dll,
 libwinpthread-1.dll). Keep the folder together: without platforms/qwindows.dll
 the program cannot open its window.
