@@ -12,8 +12,10 @@
 #                         those and the MinGW-w64 runtime's: every DLL that the
 #                         package needs besides ZOLVO_SDK.dll
 #   win32_imports FILE    the DLLs that a program or DLL imports, in the order
-#                         of its import table
+#                         of its import table, as cmake/ZolvoWin32Runtime.cmake
+#                         reads it for the packages
 ZOLVO_WIN32_DEPS_TABLE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/win32-deps
+ZOLVO_WIN32_RUNTIME_CMAKE=$(cd "$(dirname "${BASH_SOURCE[0]}")/../cmake" && pwd)/ZolvoWin32Runtime.cmake
 
 win32_dep() {
   awk -v want="$1" -v key="$2" '
@@ -46,5 +48,5 @@ win32_package_dlls() {
   win32_dep "" runtime_dlls | tr ' ' '\n'
 }
 win32_imports() {
-  i686-w64-mingw32-objdump -p "$1" | sed -n 's/^\s*DLL Name: //p'
+  cmake -DZOLVO_IMPORTS_OF="$1" -P "$ZOLVO_WIN32_RUNTIME_CMAKE"
 }
