@@ -2,16 +2,19 @@
 # Collects the licence texts of what a Windows package bundles into one folder.
 #   scripts/licenses.sh DEST COMPONENT...
 # Components: zolvo_sdk (the library's own notice, LICENSE of this repository),
-# curl, jsoncpp, paho (Paho MQTT C), gcc (the GCC runtime: GPL-3.0 with the
-# GCC Runtime Library Exception), winpthreads, mingw-crt (the MinGW-w64 runtime
-# code that every MinGW-w64 program and DLL holds), qt (qtbase, for the demo).
-# The texts of curl, jsoncpp, Paho and Qt are read from their tarballs in
-# $ZOLVO_WIN32_SOURCES; those of the MinGW-w64 runtime from the Debian packages
-# of the cross compiler (/usr/share/doc/...). Each component gets a folder in
+# a dependency of scripts/win32-deps (curl, jsoncpp, paho: Paho MQTT C, qtbase:
+# Qt, for the demo), gcc (the GCC runtime: GPL-3.0 with the GCC Runtime Library
+# Exception), winpthreads, mingw-crt (the MinGW-w64 runtime code that every
+# MinGW-w64 program and DLL holds).
+# A dependency's texts (its licences in scripts/win32-deps) are read from its
+# tarball in $ZOLVO_WIN32_SOURCES; those of the MinGW-w64 runtime from the
+# Debian packages of the cross compiler (/usr/share/doc/...). Each component gets a folder in
 # DEST, its files named *.txt (or *.html) so that Windows opens them.
 # Any failure stops it with one line naming what is missing, and status 1.
 set -u -o pipefail
 ZOLVO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source=win32_deps.sh
+. "$ZOLVO_ROOT/scripts/win32_deps.sh"
 
 fail() {
   echo "licenses.sh: $*" >&2
@@ -24,19 +27,22 @@ shift
 sources=${ZOLVO_WIN32_SOURCES:-}
 mkdir -p "$dest" || fail "cannot create $dest"
 
-# from_tarball <tarball> <member inside its top folder> <destination file>
-from_tarball() {
+# dependency_texts <name> <destination folder>: the licence texts that
+# scripts/win32-deps names, from the dependency's tarball.
+dependency_texts() {
   [ -n "$sources" ] || fail "ZOLVO_WIN32_SOURCES is not set"
-  local file=$sources/$1 top=${1%.tar.xz}
+  local file top member target
+  file=$sources/$(win32_dep "$1" tarball)
+  top=$(win32_dep "$1" top)
   [ -f "$file" ] || fail "missing tarball: $file"
-  if ! tar -xJOf "$file" "$top/$2" >"$3" 2>/dev/null || [ ! -s "$3" ]; then
-    fail "no $2 in $file"
-  fi
-}
-
-# sum_in <sha256sum list> <tarball>: the checksum that the list gives the tarball.
-sum_in() {
-  awk -v f="$2" '$2 == f || $2 == "*" f { print $1; exit }' "$1"
+  mkdir -p "$2"
+  for member in $(win32_dep "$1" licences); do
+    target=$2/${member##*/}
+    case $target in *.txt|*.html) ;; *) target=$target.txt ;; esac
+    if ! tar -xJOf "$file" "$top/$member" >"$target" 2>/dev/null || [ ! -s "$target" ]; then
+      fail "no $member in $file"
+    fi
+  done
 }
 
 # Paragraphs of a Debian copyright file (DEP-5) that name files under $2, and
@@ -57,21 +63,6 @@ for component in "$@"; do
   case $component in
     zolvo_sdk)
       cp "$ZOLVO_ROOT/LICENSE" "$dest/ZOLVO_SDK.txt" || fail "missing $ZOLVO_ROOT/LICENSE" ;;
-    curl)
-      mkdir -p "$dest/curl"
-      from_tarball curl-7.88.1.tar.xz COPYING "$dest/curl/COPYING.txt"
-      for f in BSD-3-Clause BSD-4-Clause-UC ISC; do
-        from_tarball curl-7.88.1.tar.xz "LICENSES/$f.txt" "$dest/curl/$f.txt"
-      done ;;
-    jsoncpp)
-      mkdir -p "$dest/jsoncpp"
-      from_tarball jsoncpp-1.9.5.tar.xz LICENSE "$dest/jsoncpp/LICENSE.txt" ;;
-    paho)
-      mkdir -p "$dest/paho.mqtt.c"
-      from_tarball paho.mqtt.c-1.3.12.tar.xz LICENSE "$dest/paho.mqtt.c/LICENSE.txt"
-      from_tarball paho.mqtt.c-1.3.12.tar.xz epl-v20 "$dest/paho.mqtt.c/epl-v20.txt"
-      from_tarball paho.mqtt.c-1.3.12.tar.xz edl-v10 "$dest/paho.mqtt.c/edl-v10.txt"
-      from_tarball paho.mqtt.c-1.3.12.tar.xz notice.html "$dest/paho.mqtt.c/notice.html" ;;
     gcc)
       mkdir -p "$dest/gcc-runtime"
       copyright=/usr/share/doc/gcc-mingw-w64-base/copyright
@@ -108,22 +99,15 @@ for component in "$@"; do
         grep -q "^License: $licence" "$dest/mingw-w64-crt/COPYING.txt" ||
           fail "no $licence licence of the MinGW-w64 runtime in /usr/share/doc/mingw-w64-common/copyright"
       done ;;
-    qt)
-      mkdir -p "$dest/qt"
-      qt=qtbase-opensource-src_5.15.8+dfsg.orig.tar.xz
-      [ -n "$sources" ] || fail "ZOLVO_WIN32_SOURCES is not set"
-      [ -f "$sources/$qt" ] || fail "missing tarball: $sources/$qt"
-      for f in LICENSE.LGPLv3 LICENSE.GPL3 LICENSE.GPL2; do
-        if ! tar -xJOf "$sources/$qt" "qtbase-everywhere-src-5.15.8/$f" >"$dest/qt/$f.txt" 2>/dev/null ||
-          [ ! -s "$dest/qt/$f.txt" ]; then
-          fail "no $f in $sources/$qt"
-        fi
-      done
-      sum=$(sum_in "$ZOLVO_ROOT/scripts/win32-sources.sha256" "$qt")
+    qtbase)
+      dependency_texts qtbase "$dest/qt"
+      qt=$(win32_dep qtbase tarball)
+      qt_version=$(win32_dep qtbase version)
+      sum=$(win32_dep qtbase sha256)
       [ -n "$sum" ] || fail "no pinned checksum for $qt"
       cat >"$dest/qt/SOURCE.txt" <<EOF
 The Qt libraries and plugins of this package (Qt5Core.dll, Qt5Gui.dll,
-Qt5Widgets.dll, platforms/, styles/, imageformats/) are Qt 5.15.8 (qtbase),
+Qt5Widgets.dll, platforms/, styles/, imageformats/) are Qt $qt_version (qtbase),
 used under the GNU Lesser General Public License version 3
 (LICENSE.LGPLv3.txt, which adds to the GNU GPL version 3 in
 LICENSE.GPL3.txt). They are unmodified and linked dynamically: they may be
@@ -132,8 +116,8 @@ replaced by other builds of the same Qt version.
 Their complete corresponding source is this file, unchanged:
   $qt
   SHA-256 $sum
-the qtbase tarball of Qt 5.15.8 as Debian 12 distributes it (Debian source
-package qtbase-opensource-src, 5.15.8+dfsg-11+deb12u3), configured with the
+the qtbase tarball of Qt $qt_version as Debian 12 distributes it (Debian source
+package qtbase-opensource-src, $(win32_dep qtbase debian_version)), configured with the
 options in CONFIGURE.txt and built with Debian 12's MinGW-w64 compiler
 (g++-mingw-w64-i686-posix, GCC 12).
 
@@ -149,6 +133,8 @@ The third-party parts compiled into these Qt binaries, with their licences,
 are listed in 3rdparty/README.txt.
 EOF
       ;;
-    *) fail "unknown component: $component" ;;
+    *)
+      [ -n "$(win32_dep "$component" licences)" ] || fail "unknown component: $component"
+      dependency_texts "$component" "$dest/$(win32_dep "$component" licence_dir)" ;;
   esac
 done

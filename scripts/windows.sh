@@ -3,7 +3,7 @@
 #   ZOLVO_WIN32_SOURCES=../shared/third_party scripts/windows.sh
 # The dependency tarballs (libcurl, jsoncpp, Paho MQTT C, Qt's qtbase) are read
 # from $ZOLVO_WIN32_SOURCES, checked against its SHA256SUMS and against the
-# checksums pinned in scripts/win32-sources.sha256, unpacked and built once into
+# checksums pinned in scripts/win32-deps, unpacked and built once into
 # build-win32/ (again only when a tarball, its options or the toolchain change,
 # or when files that a build installed are gone); then the library, the demo
 # and the Windows test programs are built with the MinGW-w64 toolchain
@@ -36,44 +36,20 @@ fail() {
   exit 1
 }
 
-# name|tarball|files that its install leaves in the prefix (a stamp counts only
-# while they are there)|cmake options (the ones known to work,
-# ../shared/third_party/README.md)
-ZOLVO_WIN32_DEPS=(
-  "curl|curl-7.88.1.tar.xz|bin/libcurl.dll lib/libcurl.dll.a include/curl/curl.h|-DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DHTTP_ONLY=ON -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DCURL_ZLIB=OFF -DCURL_USE_LIBSSH2=OFF -DUSE_LIBIDN2=OFF -DCURL_USE_LIBPSL=OFF -DENABLE_MANUAL=OFF -DBUILD_SHARED_LIBS=ON"
-  "jsoncpp|jsoncpp-1.9.5.tar.xz|bin/libjsoncpp.dll include/json/json.h|-DJSONCPP_WITH_TESTS=OFF -DJSONCPP_WITH_POST_BUILD_UNITTEST=OFF -DJSONCPP_WITH_PKGCONFIG_SUPPORT=OFF -DBUILD_SHARED_LIBS=ON -DBUILD_STATIC_LIBS=OFF -DBUILD_OBJECT_LIBS=OFF"
-  "paho|paho.mqtt.c-1.3.12.tar.xz|bin/libpaho-mqtt3c.dll include/MQTTClient.h|-DPAHO_WITH_SSL=OFF -DPAHO_BUILD_SAMPLES=OFF -DPAHO_BUILD_STATIC=OFF -DPAHO_BUILD_SHARED=ON -DPAHO_ENABLE_TESTING=OFF -DPAHO_BUILD_DOCUMENTATION=OFF"
-)
-# Qt (qtbase) for the demo program, built with its own configure into its own
-# prefix: Core, Gui, Widgets, Test, the windows and offscreen platform plugins,
-# the Windows styles and the gif/ico/jpeg image plugins. The Wintab header is
-# not in this tarball, hence no tablet events.
-ZOLVO_QT_TARBALL=qtbase-opensource-src_5.15.8+dfsg.orig.tar.xz
-ZOLVO_QT_OPTIONS="-opensource -confirm-license -release -shared -nomake examples -nomake tests -no-opengl -no-dbus -qt-zlib -qt-pcre -qt-libpng -qt-libjpeg -qt-freetype -qt-harfbuzz -no-icu -no-feature-sql -no-feature-concurrent -no-feature-tabletevent -silent"
-ZOLVO_QT_FILES="bin/Qt5Core.dll bin/Qt5Gui.dll bin/Qt5Widgets.dll bin/Qt5Test.dll bin/moc bin/uic bin/rcc
-  lib/cmake/Qt5Widgets/Qt5WidgetsConfig.cmake lib/cmake/Qt5Test/Qt5TestConfig.cmake
-  plugins/platforms/qwindows.dll plugins/platforms/qoffscreen.dll
-  plugins/styles/qwindowsvistastyle.dll
-  plugins/imageformats/qgif.dll plugins/imageformats/qico.dll plugins/imageformats/qjpeg.dll"
-# The expected SHA-256 of every tarball, kept with the project: a tarball is
-# used only when both this list and the folder's own SHA256SUMS agree with it.
-ZOLVO_WIN32_PINNED=$ZOLVO_ROOT/scripts/win32-sources.sha256
-
-all_tarballs() {
-  local entry
-  for entry in "${ZOLVO_WIN32_DEPS[@]}"; do echo "${entry#*|}" | cut -d'|' -f1; done
-  echo "$ZOLVO_QT_TARBALL"
-}
+# The dependencies, their tarballs, pinned checksums and options: one table,
+# scripts/win32-deps.
+# shellcheck source=win32_deps.sh
+. "$ZOLVO_ROOT/scripts/win32_deps.sh"
 
 # The reason why the sources cannot be used, or nothing.
 sources_missing() {
-  local src=${ZOLVO_WIN32_SOURCES:-} entry name tarball options
+  local src=${ZOLVO_WIN32_SOURCES:-} tarball
   if [ -z "$src" ]; then
     echo "ZOLVO_WIN32_SOURCES is not set (the folder of the dependency tarballs, e.g. ../shared/third_party)"
     return
   fi
   [ -d "$src" ] || { echo "ZOLVO_WIN32_SOURCES=$src is no folder"; return; }
-  for tarball in $(all_tarballs); do
+  for tarball in $(win32_tarballs); do
     [ -f "$src/$tarball" ] || { echo "missing tarball: $src/$tarball"; return; }
   done
 }
@@ -111,7 +87,6 @@ done
 
 # ---------------------------------------------------------------- dependencies
 [ -f "$sources/SHA256SUMS" ] || fail "missing checksum list: $sources/SHA256SUMS"
-[ -f "$ZOLVO_WIN32_PINNED" ] || fail "missing pinned checksums: $ZOLVO_WIN32_PINNED"
 # sum_in <list> <tarball>: the checksum that a sha256sum list gives the tarball.
 sum_in() {
   awk -v f="$2" '$2 == f || $2 == "*" f { print $1; exit }' "$1"
@@ -140,18 +115,19 @@ ln -sf librpcrt4.a "$mingw_libs/libRpcRT4.a"
 
 # Every tarball is checked before anything is built.
 declare -A checksum
-for tarball in $(all_tarballs); do
+for name in $(win32_deps); do
+  tarball=$(win32_dep "$name" tarball)
   file=$sources/$tarball
   [ -f "$file" ] || fail "missing tarball: $file"
   want=$(sum_in "$sources/SHA256SUMS" "$tarball")
   [ -n "$want" ] || fail "no checksum for $tarball in $sources/SHA256SUMS"
-  pinned=$(sum_in "$ZOLVO_WIN32_PINNED" "$tarball")
-  [ -n "$pinned" ] || fail "no pinned checksum for $tarball in $ZOLVO_WIN32_PINNED"
+  pinned=$(win32_dep "$name" sha256)
+  [ -n "$pinned" ] || fail "no pinned checksum for $tarball in $ZOLVO_WIN32_DEPS_TABLE"
   have=$(sha256sum "$file" | cut -d' ' -f1)
   [ "$have" = "$want" ] || fail "corrupt tarball (checksum mismatch): $file"
   [ "$have" = "$pinned" ] ||
-    fail "tarball differs from the checksum pinned in $ZOLVO_WIN32_PINNED: $file"
-  checksum[$tarball]=$have
+    fail "tarball differs from the checksum pinned in $ZOLVO_WIN32_DEPS_TABLE: $file"
+  checksum[$name]=$have
 done
 
 # A stamp holds what a dependency was built from; it counts only while it still
@@ -170,33 +146,51 @@ built() {
   [ -z "$gone" ] || { echo "== win32: $gone is gone: rebuilding"; return 1; }
 }
 
-toolchain_sum=$(sha256sum "$toolchain" | cut -d' ' -f1)
-for entry in "${ZOLVO_WIN32_DEPS[@]}"; do
-  IFS='|' read -r name tarball files options <<<"$entry"
-  file=$sources/$tarball
+# build_dependency <name> <label> <key> <prefix> <build command…>: unless its
+# stamp (deps/<name>.stamp) still holds the key and every file of its install
+# is in the prefix, unpacks its tarball into src/<name>, runs the build command
+# from deps/<name> in a subshell and stamps it. The build command says itself
+# what failed. Its logs: unpack_log (default logs/<name>.log) and build_log
+# (the same by default), named when its install is incomplete.
+build_dependency() {
+  local name=$1 label=$2 key=$3 root=$4 tarball files stamp started gone
+  local unpack=${unpack_log:-$logs/$1.log} log=${build_log:-$logs/$1.log}
+  shift 4
+  tarball=$(win32_dep "$name" tarball)
+  files=$(win32_dep "$name" installs)
   stamp=$out/deps/$name.stamp
-  # Rebuilt when the tarball, its options or the toolchain file change, or when
-  # an installed file is gone. The build folder's path is mapped away and the
-  # link time stamp left out, so the DLLs are the same bytes wherever they are
-  # built.
-  # What a build writes of its own date (Paho's "Build level") is the date of
-  # the tarball's top folder, the release's date. Its system libraries come
-  # from mingw_libs.
-  repro_c="-ffile-prefix-map=$out/="
-  repro_ld="-Wl,--no-insert-timestamp"
-  key="${checksum[$tarball]} $options $repro_c $repro_ld $toolchain_sum source-date system-libs"
-  built "$stamp" "$key" "$prefix" "$files" && continue
-  echo "== win32: building $name from $tarball"
+  built "$stamp" "$key" "$root" "$files" && return 0
+  echo "== win32: building $label from $tarball${build_note:-}"
   started=$(date +%s)
   rm -f "$stamp"
   rm -rf "${out:?}/src/$name" "${out:?}/deps/$name"
-  mkdir -p "$out/src/$name"
-  tar -xJf "$file" -C "$out/src/$name" --strip-components=1 >"$logs/$name.log" 2>&1 ||
-    fail "cannot unpack $file (log: $logs/$name.log)"
+  mkdir -p "$out/src/$name" "$out/deps/$name"
+  tar -xJf "$sources/$tarball" -C "$out/src/$name" --strip-components=1 >"$unpack" 2>&1 ||
+    fail "cannot unpack $sources/$tarball (log: $unpack)"
+  (cd "$out/deps/$name" && "$@") || exit 1
+  gone=$(missing_file "$root" "$files")
+  [ -z "$gone" ] || fail "$label build incomplete: no $gone (log: $log)"
+  echo "$key" >"$stamp"
+  echo "== win32: $label built in $(($(date +%s) - started)) s"
+}
+
+# The dependencies built with CMake into one prefix. Rebuilt when the tarball,
+# its options or the toolchain file change, or when an installed file is gone.
+# The build folder's path is mapped away and the link time stamp left out, so
+# the DLLs are the same bytes wherever they are built.
+# What a build writes of its own date (Paho's "Build level") is the date of
+# the tarball's top folder, the release's date. Its system libraries come
+# from mingw_libs.
+repro_c="-ffile-prefix-map=$out/="
+repro_ld="-Wl,--no-insert-timestamp"
+# cmake_build <name> <options>
+cmake_build() {
+  local name=$1 file source_date source_epoch option_list
+  file=$sources/$(win32_dep "$name" tarball)
   source_date=$(tar -tvJf "$file" --full-time 2>/dev/null | awk 'NR == 1 { print $4 " " $5 }')
   source_epoch=$(TZ=UTC date -d "$source_date" +%s 2>/dev/null) ||
     fail "no date in $file (log: $logs/$name.log)"
-  read -ra option_list <<<"$options"
+  read -ra option_list <<<"$2"
   { SOURCE_DATE_EPOCH=$source_epoch cmake -S "$out/src/$name" -B "$out/deps/$name" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
       -DZOLVO_WIN32_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=Release \
       -DCMAKE_INSTALL_PREFIX="$prefix" \
@@ -206,16 +200,18 @@ for entry in "${ZOLVO_WIN32_DEPS[@]}"; do
     cmake --build "$out/deps/$name" -j "$jobs" &&
     cmake --install "$out/deps/$name"; } >>"$logs/$name.log" 2>&1 ||
     fail "dependency build failed: $name (log: $logs/$name.log)"
-  gone=$(missing_file "$prefix" "$files")
-  [ -z "$gone" ] || fail "dependency build incomplete: $name installed no $gone (log: $logs/$name.log)"
-  echo "$key" >"$stamp"
-  echo "== win32: $name built in $(($(date +%s) - started)) s"
+}
+toolchain_sum=$(sha256sum "$toolchain" | cut -d' ' -f1)
+for name in $(win32_deps); do
+  [ "$name" = qtbase ] && continue
+  options=$(win32_dep "$name" options)
+  key="${checksum[$name]} $options $repro_c $repro_ld $toolchain_sum source-date system-libs"
+  build_dependency "$name" "$name" "$key" "$prefix" cmake_build "$name" "$options"
 done
 
 # Qt: configure picks the cross compiler by its prefix, which must be the posix
 # thread model one (std::thread); the key holds the compiler's version too.
 qt_prefix=$out/qt
-qt_stamp=$out/deps/qtbase.stamp
 qt_compiler=$(i686-w64-mingw32-g++ -v 2>&1 | grep -E '^(gcc version|Thread model)' | tr '\n' ' ')
 case $qt_compiler in
   *"Thread model: posix"*) ;;
@@ -231,34 +227,27 @@ esac
 # Every object leaves the list of the files it was compiled from (-MD: a .d
 # file beside it), from which scripts/qt_notices.py finds the third-party
 # code that the shipped Qt holds.
-qt_fixed_prefix=/opt/Qt-5.15.8
+qt_options=$(win32_dep qtbase options)
+qt_fixed_prefix=/opt/Qt-$(win32_dep qtbase version)
 qt_link_libs=$out/qt-link-libs
 qt_repro=("QMAKE_CFLAGS+=-ffile-prefix-map=$out/= -MD" "QMAKE_CXXFLAGS+=-ffile-prefix-map=$out/= -MD"
   "QMAKE_LFLAGS+=-Wl,--no-insert-timestamp -L$qt_link_libs")
-qt_key="${checksum[$ZOLVO_QT_TARBALL]} $ZOLVO_QT_OPTIONS -prefix $qt_fixed_prefix -extprefix $qt_prefix ${qt_repro[*]} $qt_compiler"
-if [ $library_only -eq 0 ] && ! built "$qt_stamp" "$qt_key" "$qt_prefix" "$ZOLVO_QT_FILES"; then
-  echo "== win32: building Qt from $ZOLVO_QT_TARBALL (about 11 minutes on 8 cores)"
-  started=$(date +%s)
-  rm -f "$qt_stamp"
-  rm -rf "${out:?}/src/qtbase" "${out:?}/deps/qtbase" "$qt_prefix"
-  mkdir -p "$out/src/qtbase" "$out/deps/qtbase"
+qt_key="${checksum[qtbase]} $qt_options -prefix $qt_fixed_prefix -extprefix $qt_prefix ${qt_repro[*]} $qt_compiler"
+qt_build() {
+  local qt_option_list
+  rm -rf "$qt_prefix"
   link_system_libs "$qt_link_libs"
-  tar -xJf "$sources/$ZOLVO_QT_TARBALL" -C "$out/src/qtbase" --strip-components=1 \
-    >"$logs/qtbase-configure.log" 2>&1 ||
-    fail "cannot unpack $sources/$ZOLVO_QT_TARBALL (log: $logs/qtbase-configure.log)"
-  read -ra qt_option_list <<<"$ZOLVO_QT_OPTIONS"
-  (cd "$out/deps/qtbase" && "$out/src/qtbase/configure" -xplatform win32-g++ \
+  read -ra qt_option_list <<<"$qt_options"
+  "$out/src/qtbase/configure" -xplatform win32-g++ \
     -device-option CROSS_COMPILE=i686-w64-mingw32- -prefix "$qt_fixed_prefix" -extprefix "$qt_prefix" \
-    "${qt_option_list[@]}" "${qt_repro[@]}") \
-    >>"$logs/qtbase-configure.log" 2>&1 </dev/null ||
+    "${qt_option_list[@]}" "${qt_repro[@]}" >>"$logs/qtbase-configure.log" 2>&1 </dev/null ||
     fail "Qt configure failed (log: $logs/qtbase-configure.log)"
-  { make -C "$out/deps/qtbase" -j "$jobs" && make -C "$out/deps/qtbase" install; } \
-    >"$logs/qtbase-build.log" 2>&1 </dev/null ||
+  { make -j "$jobs" && make install; } >"$logs/qtbase-build.log" 2>&1 </dev/null ||
     fail "Qt build failed (log: $logs/qtbase-build.log)"
-  gone=$(missing_file "$qt_prefix" "$ZOLVO_QT_FILES")
-  [ -z "$gone" ] || fail "Qt build incomplete: no $gone (log: $logs/qtbase-build.log)"
-  echo "$qt_key" >"$qt_stamp"
-  echo "== win32: Qt built in $(($(date +%s) - started)) s"
+}
+if [ $library_only -eq 0 ]; then
+  build_note=" (about 11 minutes on 8 cores)" unpack_log=$logs/qtbase-configure.log \
+    build_log=$logs/qtbase-build.log build_dependency qtbase Qt "$qt_key" "$qt_prefix" qt_build
 fi
 
 # ---------------------------------------------------------------- the library
@@ -301,7 +290,7 @@ rm -rf "$dist/_CPack_Packages"
 [ -f "$dist/$top.zip" ] || fail "no $top.zip in $dist (log: $logs/package.log)"
 # The unpacked copy is what the Windows suite runs with.
 (cd "$dist" && unzip -q "$top.zip") || fail "cannot unpack $dist/$top.zip"
-for needed in ZOLVO_SDK.dll libcurl.dll libjsoncpp.dll libpaho-mqtt3c.dll libstdc++-6.dll libgcc_s_dw2-1.dll libwinpthread-1.dll; do
+for needed in ZOLVO_SDK.dll $(win32_package_dlls library); do
   [ -f "$dist/$top/bin/$needed" ] || fail "package incomplete: bin/$needed missing"
 done
 

@@ -6,15 +6,17 @@
 #                                            ZOLVO_SDK_DEMO-<version>-win32/
 # The folder holds the exe, every DLL that it and its Qt plugins import
 # (followed through the import tables), platforms/qwindows.dll, styles/,
-# imageformats/, README.txt and licenses/ (the notices of everything bundled).
-# The library and its dependencies are the library package's own files
-# (dist/ZOLVO_SDK-<version>-win32/bin/), the same bytes in both zips. The zip is
-# the same bytes whenever it is made from the same commit: its entries are
-# sorted, carry no extra fields and have the time of the last commit
-# (SOURCE_DATE_EPOCH, which windows.sh sets).
+# imageformats/ (installed by the library's package rule as the component
+# "demo"), README.txt and licenses/ (the notices of everything bundled). The
+# library and its dependencies are the same bytes as in the library's package.
+# The zip is the same bytes whenever it is made from the same commit: its
+# entries are sorted, carry no extra fields and have the time of the last
+# commit (SOURCE_DATE_EPOCH, which windows.sh sets).
 # Any failure stops it with one line naming what failed, and a non-zero status.
 set -u -o pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=win32_deps.sh
+. "$here/win32_deps.sh"
 
 fail() {
   echo "windows_demo.sh: $*" >&2
@@ -25,7 +27,6 @@ out=${1:?usage: windows_demo.sh BUILD_WIN32_FOLDER}
 out=$(cd "$out" && pwd) || fail "no folder $1"
 sdk=$out/sdk
 qt=$out/qt
-prefix=$out/prefix
 dist=$out/dist
 exe=$sdk/demo/ZOLVO_SDK_DEMO.exe
 [ -f "$exe" ] || fail "no demo program: $exe"
@@ -37,61 +38,19 @@ sdk_bin=$dist/ZOLVO_SDK-$version-win32/bin
 pkg=$dist/ZOLVO_SDK_DEMO
 zip_name=ZOLVO_SDK_DEMO-$version-win32
 rm -rf "${pkg:?}" "${dist:?}/$zip_name" "$dist/$zip_name.zip"
-mkdir -p "$pkg/platforms" "$pkg/styles" "$pkg/imageformats" "$pkg/licenses" ||
-  fail "cannot create $pkg"
-
-cp "$exe" "$pkg/" || fail "cannot copy $exe"
-cp "$qt/plugins/platforms/qwindows.dll" "$pkg/platforms/" || fail "no qwindows.dll in $qt/plugins"
-cp "$qt"/plugins/styles/*.dll "$pkg/styles/" || fail "no Windows styles in $qt/plugins/styles"
-for format in qgif qico qjpeg; do
-  cp "$qt/plugins/imageformats/$format.dll" "$pkg/imageformats/" ||
-    fail "no $format.dll in $qt/plugins/imageformats"
-done
-
-# Every DLL that the exe and the plugins import, found among Qt, the built
-# dependencies, the library and the cross compiler's runtime; what is found
-# nowhere is Windows' own.
-gcc_runtime=$(dirname "$(i686-w64-mingw32-g++-posix -print-libgcc-file-name)")
-dll_dirs=("$sdk_bin" "$qt/bin" "$prefix/bin" "$prefix/lib" "$gcc_runtime" /usr/i686-w64-mingw32/lib)
-imports() { i686-w64-mingw32-objdump -p "$1" | sed -n 's/^\s*DLL Name: //p'; }
-find_dll() {
-  local d f
-  for d in "${dll_dirs[@]}"; do
-    f=$(find "$d" -maxdepth 1 -iname "$1" -print -quit 2>/dev/null)
-    [ -n "$f" ] && { echo "$f"; return 0; }
-  done
-  return 1
-}
-queue=("$pkg/ZOLVO_SDK_DEMO.exe" "$pkg"/platforms/*.dll "$pkg"/styles/*.dll "$pkg"/imageformats/*.dll)
-while [ ${#queue[@]} -gt 0 ]; do
-  current=${queue[0]}
-  queue=("${queue[@]:1}")
-  while read -r dll; do
-    [ -n "$dll" ] || continue
-    [ -e "$pkg/$dll" ] && continue
-    if found=$(find_dll "$dll"); then
-      cp "$found" "$pkg/$dll" || fail "cannot copy $found"
-      queue+=("$pkg/$dll")
-    fi
-  done < <(imports "$current")
-done
-for needed in ZOLVO_SDK.dll Qt5Core.dll Qt5Gui.dll Qt5Widgets.dll libcurl.dll libjsoncpp.dll \
-  libpaho-mqtt3c.dll libstdc++-6.dll libgcc_s_dw2-1.dll libwinpthread-1.dll; do
+# The program, its Qt plugins and every DLL that they import, stripped: the
+# library's package rule installs them (cmake/ZolvoWin32Package.cmake).
+cmake --install "$sdk" --component demo --prefix "$pkg" >"$out/logs/demo-install.log" 2>&1 ||
+  fail "cannot install the demo program into $pkg: $(tail -n 1 "$out/logs/demo-install.log")"
+for needed in ZOLVO_SDK_DEMO.exe platforms/qwindows.dll ZOLVO_SDK.dll $(win32_package_dlls demo); do
   [ -f "$pkg/$needed" ] || fail "demo package incomplete: $needed missing"
 done
-# Stripped as the library's package strips (which the DLLs taken from it
-# already are): SOURCE_DATE_EPOCH=0 keeps strip from writing the time of day
-# into the PE header.
-while read -r file; do
-  [ -f "$sdk_bin/${file##*/}" ] && continue
-  SOURCE_DATE_EPOCH=0 i686-w64-mingw32-strip --strip-unneeded "$file" || fail "cannot strip $file"
-done < <(find "$pkg" \( -iname '*.dll' -o -iname '*.exe' \))
 
 # Licence notices of everything bundled: the library's package's, Qt's, and
 # those of the third-party parts compiled into the Qt binaries of the package,
 # found from Qt's build (scripts/qt_notices.py).
 licenses=$pkg/licenses
-bash "$here/licenses.sh" "$licenses" zolvo_sdk curl jsoncpp paho gcc winpthreads mingw-crt qt ||
+bash "$here/licenses.sh" "$licenses" zolvo_sdk curl jsoncpp paho gcc winpthreads mingw-crt qtbase ||
   fail "licence texts missing"
 qt_binaries=()
 while read -r file; do
@@ -103,13 +62,14 @@ done < <(find "$pkg" -iname '*.dll' | LC_ALL=C sort)
 python3 "$here/qt_notices.py" "$out/deps/qtbase" "$out/src/qtbase" "$licenses/qt" "${qt_binaries[@]}" \
   >"$out/logs/qt-notices.log" 2>&1 || fail "Qt's third-party notices: $(tail -n 1 "$out/logs/qt-notices.log")"
 
+qt_version=$(win32_dep qtbase version)
 cat >"$pkg/README.txt" <<EOF
 ZOLVO_SDK_DEMO $version for 32-bit Windows
 
 Start ZOLVO_SDK_DEMO.exe from this folder; nothing needs to be installed. It
 runs on Windows 7 or later (32- or 64-bit) and keeps every file it needs here:
 the ZOLVO_SDK library (ZOLVO_SDK.dll with libcurl, jsoncpp and Paho MQTT C),
-Qt 5.15.8 (Qt5*.dll with platforms/, styles/ and imageformats/ below them) and
+Qt $qt_version (Qt5*.dll with platforms/, styles/ and imageformats/ below them) and
 the MinGW-w64 C++ runtime (libstdc++-6.dll, libgcc_s_dw2-1.dll,
 libwinpthread-1.dll). Keep the folder together: without platforms/qwindows.dll
 the program cannot open its window.

@@ -6,6 +6,8 @@
 # name), the import library, the header, the CMake package, README.txt naming
 # the version, and the licence text of every bundled component.
 set -u -o pipefail
+# shellcheck source=../../scripts/win32_deps.sh
+. "$(dirname "${BASH_SOURCE[0]}")/../../scripts/win32_deps.sh"
 zip=${1:?usage: check_package.sh ZIP VERSION}
 version=${2:?usage: check_package.sh ZIP VERSION}
 top=ZOLVO_SDK-$version-win32
@@ -25,9 +27,9 @@ for e in "${entries[@]}"; do
   esac
 done
 
-required=(
-  bin/ZOLVO_SDK.dll bin/libcurl.dll bin/libjsoncpp.dll bin/libpaho-mqtt3c.dll
-  bin/libstdc++-6.dll bin/libgcc_s_dw2-1.dll bin/libwinpthread-1.dll
+required=(bin/ZOLVO_SDK.dll)
+for dll in $(win32_package_dlls library); do required+=("bin/$dll"); done
+required+=(
   lib/libZOLVO_SDK.dll.a include/zolvo_sdk/zolvo_sdk.h
   lib/cmake/ZOLVO_SDK/ZOLVO_SDKConfig.cmake lib/cmake/ZOLVO_SDK/ZOLVO_SDKConfigVersion.cmake
   lib/cmake/ZOLVO_SDK/ZOLVO_SDKTargets.cmake
@@ -65,7 +67,7 @@ for dll in "$work/$top"/bin/*.dll; do
     [ -n "$(find "$work/$top/bin" -maxdepth 1 -iname "$name" -print -quit)" ] && continue
     stem=$(echo "${name%.*}" | tr '[:upper:]' '[:lower:]')
     [ -f "/usr/i686-w64-mingw32/lib/lib$stem.a" ] || fail "$(basename "$dll") needs $name: neither in bin/ nor Windows'"
-  done < <(i686-w64-mingw32-objdump -p "$dll" | sed -n 's/^\s*DLL Name: //p')
+  done < <(win32_imports "$dll")
 done
 [ $status -eq 0 ] && echo "ok: ${#entries[@]} entries under $top/, $dlls DLLs, imports closed, licences present"
 exit $status

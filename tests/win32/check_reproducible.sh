@@ -13,6 +13,8 @@
 #    folders: the linker orders them by the path of their import libraries,
 #    which the build gives relative to itself.
 set -u -o pipefail
+# shellcheck source=../../scripts/win32_deps.sh
+. "$(dirname "${BASH_SOURCE[0]}")/../../scripts/win32_deps.sh"
 usage="usage: check_reproducible.sh CHECKOUT BUILD_FOLDER DIST_FOLDER"
 root=${1:?$usage}
 build=${2:?$usage}
@@ -51,7 +53,7 @@ done
 if [ -f "$demo_zip" ]; then
   sdk_bin=$work/unpacked/ZOLVO_SDK-$version-win32/ZOLVO_SDK-$version-win32/bin
   demo_top=$work/unpacked/ZOLVO_SDK_DEMO-$version-win32/ZOLVO_SDK_DEMO-$version-win32
-  for dll in ZOLVO_SDK.dll libcurl.dll libjsoncpp.dll libpaho-mqtt3c.dll; do
+  for dll in ZOLVO_SDK.dll $(win32_dependency_dlls library); do
     if cmp -s "$sdk_bin/$dll" "$demo_top/$dll"; then
       echo "ok   $dll: the same bytes in both zips"
     else
@@ -78,9 +80,9 @@ else
 fi
 
 # 4. The import order.
-first=$(i686-w64-mingw32-objdump -p "$build/zolvo_sdk/ZOLVO_SDK.dll" | sed -n 's/^\s*DLL Name: //p' |
-  head -n 3 | tr '\n' ' ')
-if [ "$first" = "libcurl.dll libjsoncpp.dll libpaho-mqtt3c.dll " ]; then
+dependencies=$(win32_dependency_dlls library | tr '\n' ' ')
+first=$(win32_imports "$build/zolvo_sdk/ZOLVO_SDK.dll" | head -n "$(wc -w <<<"$dependencies")" | tr '\n' ' ')
+if [ "$first" = "$dependencies" ]; then
   echo "ok   the dependencies' import descriptors come first"
 else
   fail "the first import descriptors are $first"

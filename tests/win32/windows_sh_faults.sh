@@ -7,9 +7,11 @@
 # dependency whose stamp matches but whose installed files are gone is built
 # again. Uses made-up tarballs in a temporary folder, never the real ones; the
 # made-up tarballs pass the pinned checksums only in a copy of the scripts whose
-# pin list names them.
+# table of dependencies (scripts/win32-deps) pins them.
 set -u -o pipefail
 root=${1:?usage: windows_sh_faults.sh REPO_ROOT}
+# shellcheck source=../../scripts/win32_deps.sh
+. "$root/scripts/win32_deps.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 status=0
@@ -39,20 +41,29 @@ expect() {
   fi
 }
 
-# name|tarball|files its install leaves, as windows.sh lists them.
-mapfile -t deps < <(sed -n 's/^  "\([a-z]*\)|\([^|]*\)|\([^|]*\)|.*/\1|\2|\3/p' "$root/scripts/windows.sh")
-qt_tarball=$(sed -n 's/^ZOLVO_QT_TARBALL=//p' "$root/scripts/windows.sh")
-if [ ${#deps[@]} -ne 3 ] || [ -z "$qt_tarball" ]; then
-  echo "FAIL: cannot read the dependencies of windows.sh"
+# name|tarball|files its install leaves, of the dependencies built with CMake.
+deps=()
+for name in $(win32_deps); do
+  [ "$name" = qtbase ] && continue
+  deps+=("$name|$(win32_dep "$name" tarball)|$(win32_dep "$name" installs)")
+done
+qt_tarball=$(win32_dep qtbase tarball)
+qt_top=$(win32_dep qtbase top)
+if [ ${#deps[@]} -ne 3 ] || [ -z "$qt_tarball" ] || [ -z "$qt_top" ]; then
+  echo "FAIL: cannot read the dependencies of $ZOLVO_WIN32_DEPS_TABLE"
   exit 1
 fi
 tarballs=()
 for d in "${deps[@]}"; do tarballs+=("$(echo "$d" | cut -d'|' -f2)"); done
 tarballs+=("$qt_tarball")
 
-# sums <folder>: its SHA256SUMS, and the same as the fake root's pins.
+# sums <folder>: its SHA256SUMS, and the fake root's table pinning the same.
 sums() {
-  (cd "$1" && sha256sum "${tarballs[@]}" >SHA256SUMS) && cp "$1/SHA256SUMS" "$fake_root/scripts/win32-sources.sha256"
+  (cd "$1" && sha256sum "${tarballs[@]}" >SHA256SUMS) &&
+    awk 'NR == FNR { sum[$2] = $1; next }
+      /^tarball = / { tarball = $3 }
+      /^sha256 = / { $0 = "sha256 = " sum[tarball] }
+      { print }' "$1/SHA256SUMS" "$ZOLVO_WIN32_DEPS_TABLE" >"$fake_root/scripts/win32-deps"
 }
 # make_project <tarball> <folder> <CMakeLists.txt text>
 make_project() {
@@ -82,12 +93,12 @@ install(FILES \${CMAKE_BINARY_DIR}/empty DESTINATION $(dirname "$f") RENAME $(ba
 }
 # A Qt tarball whose configure runs the given shell text.
 make_qt() {
-  local dir=$work/make/qt/qtbase-everywhere-src-5.15.8
+  local dir=$work/make/qt/$qt_top
   rm -rf "$work/make/qt"
   mkdir -p "$dir"
   printf '#!/bin/sh\n%s\n' "$2" >"$dir/configure"
   chmod +x "$dir/configure"
-  tar -cJf "$1/$qt_tarball" -C "$work/make/qt" qtbase-everywhere-src-5.15.8
+  tar -cJf "$1/$qt_tarball" -C "$work/make/qt" "$qt_top"
 }
 
 script=$root/scripts/windows.sh expect unset "ZOLVO_WIN32_SOURCES is not set" \
@@ -96,14 +107,14 @@ script=$root/scripts/windows.sh expect unset "ZOLVO_WIN32_SOURCES is not set" \
 mkdir -p "$work/missing"
 for t in "${tarballs[@]:0:2}" "$qt_tarball"; do echo junk >"$work/missing/$t"; done
 (cd "$work/missing" && sha256sum "${tarballs[@]:0:2}" "$qt_tarball" >SHA256SUMS)
-expect missing "missing tarball: $work/missing/paho.mqtt.c-1.3.12.tar.xz" \
+expect missing "missing tarball: $work/missing/${tarballs[2]}" \
   ZOLVO_WIN32_SOURCES="$work/missing" ZOLVO_WIN32_BUILD_DIR="$work/build"
 
 mkdir -p "$work/corrupt"
 for t in "${tarballs[@]}"; do echo "junk $t" >"$work/corrupt/$t"; done
 sums "$work/corrupt"
-echo "changed after its checksum was taken" >>"$work/corrupt/jsoncpp-1.9.5.tar.xz"
-expect corrupt "corrupt tarball (checksum mismatch): $work/corrupt/jsoncpp-1.9.5.tar.xz" \
+echo "changed after its checksum was taken" >>"$work/corrupt/${tarballs[1]}"
+expect corrupt "corrupt tarball (checksum mismatch): $work/corrupt/${tarballs[1]}" \
   ZOLVO_WIN32_SOURCES="$work/corrupt" ZOLVO_WIN32_BUILD_DIR="$work/build"
 
 rm -rf "$work/corrupt"
@@ -119,7 +130,7 @@ mkdir -p "$work/unpinned"
 for t in "${tarballs[@]}"; do echo "other $t" >"$work/unpinned/$t"; done
 (cd "$work/unpinned" && sha256sum "${tarballs[@]}" >SHA256SUMS)
 script=$root/scripts/windows.sh expect "not the pinned checksum" \
-  "tarball differs from the checksum pinned in $root/scripts/win32-sources.sha256: $work/unpinned/curl-7.88.1.tar.xz" \
+  "tarball differs from the checksum pinned in $root/scripts/win32-deps: $work/unpinned/${tarballs[0]}" \
   ZOLVO_WIN32_SOURCES="$work/unpinned" ZOLVO_WIN32_BUILD_DIR="$work/build"
 
 mkdir -p "$work/broken"
