@@ -137,6 +137,12 @@ run_lint() {
 
 zolvo_ensure_packages || exit 1
 zolvo_no_proxy
+# The Windows suite's tests run scripts from other folders: the tarballs'
+# folder is named by its absolute path.
+if [ -n "${ZOLVO_WIN32_SOURCES:-}" ] && [ -d "$ZOLVO_WIN32_SOURCES" ]; then
+  ZOLVO_WIN32_SOURCES=$(cd "$ZOLVO_WIN32_SOURCES" && pwd)
+  export ZOLVO_WIN32_SOURCES
+fi
 sanitizer_environment
 # The builds of the suites, fuzz.sh's and windows.sh's too, treat warnings as errors.
 export ZOLVO_WERROR=${ZOLVO_WERROR:-ON}
