@@ -231,39 +231,13 @@ TEST_F(Stop, UnInitAndANewStartFromInsideACallbackLeaveOneChannel) {
               "queryOrder||first||returned|queryOrder||second||queryOrder||END|");
 }
 
-// Blocks inside queryOrder until released.
-class Blocking : public RecordingCommands {
-public:
-    using RecordingCommands::RecordingCommands;
-    void queryOrder(std::string p, std::string o, std::string c) override {
-        std::unique_lock<std::mutex> lock(m);
-        inside = true;
-        cv.notify_all();
-        cv.wait(lock, [&] { return released; });
-        lock.unlock();
-        RecordingCommands::queryOrder(p, o, c);
-    }
-    void release() {
-        std::lock_guard<std::mutex> lock(m);
-        released = true;
-        cv.notify_all();
-    }
-    bool waitInside() {
-        std::unique_lock<std::mutex> lock(m);
-        return cv.wait_for(lock, 10s, [&] { return inside; });
-    }
-    std::mutex m;
-    std::condition_variable cv;
-    bool inside = false, released = false;
-};
-
 void ignorePayload(const char*) {}
 
 // The running channel takes the function in the deleted object's place: the
 // commands that follow reach it.
 TEST_F(Stop, CallbackFunctionRegisteredDuringADispatchDeletesTheObjectAfterTheCall) {
     g_fnCalls = &functionCalls;
-    auto* object = new Blocking(calls);
+    auto* object = new rig::BlockingCommands(calls);
     ZOLVOSDK::setCommandInterface(object);
     start();
     send("held");

@@ -1,5 +1,5 @@
-// The checks of the hosts built for both systems (tests/win32: exit_host.cpp
-// with exit_plugin.cpp, and race_host.cpp), run on Linux (exit_test.cpp) and
+// The checks of the exit hosts built for both systems (tests/win32:
+// exit_host.cpp with exit_plugin.cpp), run on Linux (exit_test.cpp) and
 // on Windows under wine (tests/win32/driver.cpp).
 #ifndef ZOLVO_TESTS_EXIT_CHECKS_H
 #define ZOLVO_TESTS_EXIT_CHECKS_H
@@ -66,7 +66,7 @@ inline void checkProcessExit(const Start& start, const std::string& mode) {
     }
 }
 
-// Runs the race host `tries` times, four at a time, its destructor spread over
+// Runs an exit host's race `tries` times, four at a time, its destructor spread over
 // 0-3 ms after unInit began, against one platform and one broker to which
 // commands keep coming, and checks that no channel is alive once the
 // destructor has returned: nothing connects, receives or logs after it.
@@ -83,7 +83,8 @@ inline void checkTeardownRace(const Start& start, int tries) {
     for (int first = 0; first < tries; first += 4) {
         std::vector<std::unique_ptr<rig::ChildProcess>> runs;
         for (int i = first; i < std::min(first + 4, tries); ++i)
-            runs.push_back(start({site.platform.baseUrl(), std::to_string(i * 3000 / tries)}));
+            runs.push_back(
+                start({"race", site.platform.baseUrl(), "0", std::to_string(i * 3000 / tries)}));
         for (auto& run : runs) {
             EXPECT_EQ(run->wait(60s), 0) << run->output();
             const std::string out = run->output();
@@ -98,7 +99,7 @@ inline void checkTeardownRace(const Start& start, int tries) {
                 ++outlived;
                 ADD_FAILURE() << "a channel outlived the destructor:\n" << out;
             }
-            if (out.find("RACED 0000") != std::string::npos) ++initsThatWon;
+            if (out.find("RACED 1") != std::string::npos) ++initsThatWon;
         }
     }
     stop = true;

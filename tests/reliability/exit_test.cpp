@@ -35,7 +35,7 @@ TEST(Exit, GlobalLibraryObjectWhileACallbackIsInARequest) {
 // unInit, init and the destructor on three threads: no channel outlives the
 // destructor, also when the init won the race.
 TEST(Exit, NoChannelOutlivesADestructorRacingInitAndUnInit) {
-    exitcheck::checkTeardownRace(linuxStart(ZOLVO_RACE_HOST), 60);
+    exitcheck::checkTeardownRace(linuxStart(ZOLVO_EXIT_HOST_UNINIT), 60);
 }
 
 }  // namespace

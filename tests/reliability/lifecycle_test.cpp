@@ -95,38 +95,8 @@ TEST_F(Lifecycle, TwoHundredUnInitInitCyclesWhileCommandsArrive) {
                  std::to_string(subscriptions()));
 }
 
-// Holds the channel's thread inside queryOrder until released.
-class Blocking : public RecordingCommands {
-public:
-    explicit Blocking(CommandLog& census) : RecordingCommands(census) {
-        onQueryOrder = [this](const std::string&, const std::string&, const std::string&) {
-            std::unique_lock<std::mutex> lock(m_);
-            inside_ = true;
-            cv_.notify_all();
-            cv_.wait_for(lock, 10s, [this] { return released_; });
-            returned_ = true;
-        };
-    }
-    bool waitInside() {
-        std::unique_lock<std::mutex> lock(m_);
-        return cv_.wait_for(lock, 10s, [this] { return inside_; });
-    }
-    void release() {
-        std::lock_guard<std::mutex> lock(m_);
-        released_ = true;
-        cv_.notify_all();
-    }
-    static std::atomic<bool> returned_;
-
-private:
-    std::mutex m_;
-    std::condition_variable cv_;
-    bool inside_ = false, released_ = false;
-};
-std::atomic<bool> Blocking::returned_{false};
-
 TEST_F(Lifecycle, DestructorWhileACommandIsDispatched) {
-    auto* object = new Blocking(census);
+    auto* object = new rig::BlockingCommands(census);
     ZOLVOSDK::setCommandInterface(object);
     ASSERT_TRUE(succeeded(initAgainst(platform.baseUrl())));
     ASSERT_TRUE(rig::waitUntil([&] { return subscriptions() == 1; }, 10s));
@@ -142,7 +112,7 @@ TEST_F(Lifecycle, DestructorWhileACommandIsDispatched) {
     });
     { ZOLVOSDK teardown; }  // waits for the running call, which then ends the channel
     releaser.join();
-    EXPECT_TRUE(Blocking::returned_);
+    EXPECT_TRUE(rig::BlockingCommands::returned);
     ASSERT_TRUE(rig::waitUntil([&] { return census.deletedCount() == 1; }, 5s));
     EXPECT_TRUE(census.eachDeletedOnce());
     EXPECT_EQ(census.callsAfterDelete, 0);

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <set>
@@ -154,6 +156,37 @@ protected:
 private:
     const int id_;
     std::atomic<bool> alive_{true};
+};
+
+// Records a queryOrder call and then holds the channel's thread inside it
+// until released (10 s at most).
+class BlockingCommands : public RecordingCommands {
+public:
+    explicit BlockingCommands(CommandLog& log) : RecordingCommands(log) {
+        onQueryOrder = [this](const std::string&, const std::string&, const std::string&) {
+            std::unique_lock<std::mutex> lock(m_);
+            inside_ = true;
+            cv_.notify_all();
+            cv_.wait_for(lock, std::chrono::seconds(10), [this] { return released_; });
+            returned = true;
+        };
+    }
+    bool waitInside() {
+        std::unique_lock<std::mutex> lock(m_);
+        return cv_.wait_for(lock, std::chrono::seconds(10), [this] { return inside_; });
+    }
+    void release() {
+        std::lock_guard<std::mutex> lock(m_);
+        released_ = true;
+        cv_.notify_all();
+    }
+    // Set when a held call has returned (the object may be gone by then).
+    static inline std::atomic<bool> returned{false};
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool inside_ = false, released_ = false;
 };
 
 }  // namespace rig

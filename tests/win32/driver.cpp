@@ -478,7 +478,7 @@ TEST(Win32, ExitWithAGlobalLibraryObjectWhileACallbackIsInARequest) {
 // unInit, init and the destructor on three threads: no channel outlives the
 // destructor, also when the init won the race.
 TEST(Win32, NoChannelOutlivesADestructorRacingInitAndUnInit) {
-    const std::string host = requiredEnv("ZOLVO_WIN32_RACE_HOST");
+    const std::string host = requiredEnv("ZOLVO_WIN32_EXIT_HOST_UNINIT");
     exitcheck::checkTeardownRace(
         [&](const std::vector<std::string>& args) { return std::make_unique<WineRun>(host, args); },
         30);

@@ -1,12 +1,15 @@
 // A program linked with a plug-in library (exit_plugin.cpp) that ends ZOLVO_SDK
 // from a global object when the process ends.
 //
-//   zolvo_exit_host <idle|commands|callback> <url> <exit code>
+//   zolvo_exit_host <idle|commands|callback|race> <url> <exit code> [<delay>]
 //
 // idle: returns from main once a line comes on standard input (after
 // "WAIT go"); commands: once three commands have arrived; callback: 300 ms
-// after the callback object has gone into its request. Before it returns it prints
-// "RETURNING <exit code>".
+// after the callback object has gone into its request; race: once a command
+// has arrived, races unInit, init and a destructor `delay` microseconds after
+// unInit (exit_plugin_race), prints "RACED <1 when init won>" and "TORN-DOWN",
+// and a second later "END": time for a channel that outlived the destructor to
+// show. Before it returns it prints "RETURNING <exit code>".
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +19,7 @@
 extern "C" int exit_plugin_start(const char* url, int requestInCallback);
 extern "C" int exit_plugin_commands();
 extern "C" int exit_plugin_in_request();
+extern "C" int exit_plugin_race(const char* url, int delayUs);
 
 namespace {
 
@@ -37,11 +41,13 @@ bool waitUntil(Condition condition) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fputs("usage: zolvo_exit_host <idle|commands|callback> <url> <exit code>\n", stderr);
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (argc != (mode == "race" ? 5 : 4)) {
+        std::fputs(
+            "usage: zolvo_exit_host <idle|commands|callback|race> <url> <exit code> [<delay>]\n",
+            stderr);
         return 2;
     }
-    const std::string mode = argv[1];
     const int code = std::atoi(argv[3]);
     if (exit_plugin_start(argv[2], mode == "callback" ? 1 : 0) != 1) {
         say("INIT-FAILED");
@@ -59,6 +65,14 @@ int main(int argc, char** argv) {
         reached = waitUntil([] { return exit_plugin_in_request() == 1; });
         // The request reaches the platform, which answers it a second later.
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    } else if (mode == "race") {
+        reached = waitUntil([] { return exit_plugin_commands() >= 1; });
+        if (reached) {
+            say("RACED " + std::to_string(exit_plugin_race(argv[2], std::atoi(argv[4]))));
+            say("TORN-DOWN");
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+            say("END");
+        }
     } else {
         return 2;
     }

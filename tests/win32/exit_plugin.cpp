@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "zolvo_sdk/zolvo_sdk.h"
 
@@ -93,6 +94,35 @@ EXIT_PLUGIN_API int exit_plugin_start(const char* url, int requestInCallback) {
     const std::string reply =
         ZOLVOSDK::init("ZOLVO-EXIT", "201808150001", "0001", "A4", "7Hq2Lm9PxW4c", url);
     return reply.find("\"code\":\"0000\"") != std::string::npos ? 1 : 0;
+}
+
+// unInit, init and the destructor of a ZOLVOSDK on three threads: init is
+// called again until it is no longer refused as already initialised, and the
+// destructor runs `delayUs` microseconds after unInit began. Returns 1 when the
+// racing init succeeded.
+EXIT_PLUGIN_API int exit_plugin_race(const char* url, int delayUs) {
+    const auto init = [url] {
+        return ZOLVOSDK::init("ZOLVO-EXIT", "201808150001", "0001", "A4", "7Hq2Lm9PxW4c", url);
+    };
+    const std::string already = init();
+    auto* sdk = new ZOLVOSDK;
+    std::atomic<bool> unInitBegun{false};
+    std::string raced;
+    std::thread unInit([&] {
+        unInitBegun = true;
+        ZOLVOSDK::unInit();
+    });
+    std::thread again([&] {
+        while (!unInitBegun) std::this_thread::yield();
+        do raced = init();
+        while (raced == already);
+    });
+    while (!unInitBegun) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::microseconds(delayUs));
+    delete sdk;
+    unInit.join();
+    again.join();
+    return raced.find("\"code\":\"0000\"") != std::string::npos ? 1 : 0;
 }
 
 EXIT_PLUGIN_API int exit_plugin_commands() { return g_commands.load(); }
