@@ -17,16 +17,13 @@ namespace zolvo_sdk {
 
 namespace {
 
-// A receive waits for messages in slices of at most this long, so that the
-// channel's thread sees a stop request within one slice whatever the platform's
-// receive time-out is.
+// A receive waits for messages in slices of this long, so that the channel's
+// thread sees a stop request within one slice whatever the platform's receive
+// time-out is. It is also the shortest wait: a time-out of 0 would otherwise
+// turn an idle channel into a busy loop writing thousands of lines a second. A
+// message ends a receive as soon as it comes, so the longer wait delays no
+// command, and an idle channel writes its line at most five times a second.
 constexpr int kReceiveSliceMs = 200;
-// No receive waits less than this, whatever the platform's time-out: a time-out
-// of 0 would otherwise turn an idle channel into a busy loop writing thousands
-// of lines a second. A message ends a receive as soon as it comes, so a longer
-// wait delays no command; one slice keeps a stop as prompt as before and an
-// idle channel's line to at most five a second.
-constexpr int kMinReceiveWaitMs = kReceiveSliceMs;
 
 static_assert(kConnectFailure == MQTTCLIENT_FAILURE, "the channel's name for Paho's failure");
 
@@ -51,10 +48,10 @@ struct Received {
 int receive(MQTTClient handle, int timeout, const ClientLink& link, Received& got, bool& stopped) {
     stopped = false;
     // A time-out of at most one slice (0, return at once, included): one
-    // receive of the shortest wait.
-    if (timeout >= 0 && timeout <= kMinReceiveWaitMs)
+    // receive of one slice.
+    if (timeout >= 0 && timeout <= kReceiveSliceMs)
         return MQTTClient_receive(handle, &got.topicName, &got.topicLength, &got.message,
-                                  kMinReceiveWaitMs);
+                                  kReceiveSliceMs);
     // A longer one, or a negative one (Paho reads it as unsigned: no time-out, the
     // receive waits for a message), in slices that keep the same end.
     const auto start = std::chrono::steady_clock::now();
